@@ -1,0 +1,17 @@
+# jni.h comes from the JDK that javac belongs to. Linux builds take the JDK's jni_md.h; Windows builds take
+# our own (stdcall, 32-bit jint as long) from platform/windows/jni, with the JDK's include/linux kept off.
+add_library(tamsil_jni INTERFACE)
+if(NOT TAMSIL_JDK_HOME)
+  find_program(_tamsil_javac javac REQUIRED)
+  file(REAL_PATH ${_tamsil_javac} _tamsil_javac_real)
+  get_filename_component(_tamsil_jdk_bin ${_tamsil_javac_real} DIRECTORY)
+  get_filename_component(TAMSIL_JDK_HOME ${_tamsil_jdk_bin} DIRECTORY)
+endif()
+if(NOT EXISTS ${TAMSIL_JDK_HOME}/include/jni.h)
+  message(FATAL_ERROR "No jni.h under ${TAMSIL_JDK_HOME}/include: install openjdk-17-jdk-headless")
+endif()
+if(WIN32)
+  target_include_directories(tamsil_jni INTERFACE ${CMAKE_SOURCE_DIR}/platform/windows/jni ${TAMSIL_JDK_HOME}/include)
+else()
+  target_include_directories(tamsil_jni INTERFACE ${TAMSIL_JDK_HOME}/include ${TAMSIL_JDK_HOME}/include/linux)
+endif()

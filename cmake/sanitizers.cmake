@@ -1,0 +1,5 @@
+if(TAMSIL_SANITIZE)
+  string(REPLACE ";" "," _tamsil_sanitizers "${TAMSIL_SANITIZE}")
+  add_compile_options(-fsanitize=${_tamsil_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${_tamsil_sanitizers})
+endif()

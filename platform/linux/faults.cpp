@@ -1,0 +1,55 @@
+// Failure injection: a test names a Win32 call, the error it should report, how many calls to let
+// through first and how many to fail. The stand-in's calls consult it at entry.
+#include "faults.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "testing.h"
+
+namespace {
+
+struct PlannedFailure {
+    DWORD error;
+    int skip;
+    int times;  // < 0: for ever
+};
+
+std::mutex failuresLock;
+std::map<std::string, PlannedFailure>& Failures() {
+    static std::map<std::string, PlannedFailure> failures;
+    return failures;
+}
+
+}  // namespace
+
+bool StandInCallFails(const char* callName, DWORD* error) {
+    std::lock_guard<std::mutex> guard(failuresLock);
+    auto& failures = Failures();
+    if (failures.empty()) return false;
+    auto it = failures.find(callName);
+    if (it == failures.end()) return false;
+    PlannedFailure& plan = it->second;
+    if (plan.skip > 0) {
+        --plan.skip;
+        return false;
+    }
+    *error = plan.error;
+    if (plan.times > 0 && --plan.times == 0) failures.erase(it);
+    return true;
+}
+
+void StandInFailCall(const char* callName, DWORD error, int skip, int times) {
+    std::lock_guard<std::mutex> guard(failuresLock);
+    if (times == 0) {
+        Failures().erase(callName);
+        return;
+    }
+    Failures()[callName] = PlannedFailure{error, skip, times};
+}
+
+void StandInClearFailures() {
+    std::lock_guard<std::mutex> guard(failuresLock);
+    Failures().clear();
+}

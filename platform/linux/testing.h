@@ -1,0 +1,44 @@
+// Controls of the Linux stand-in that only tests use. The system's own code never includes this.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "win32_base.h"
+
+// ---- Failure injection (every area) ----
+// The named Win32 call (e.g. "RegOpenKeyEx", "GlobalAlloc"; registry and other A/W pairs are named
+// without their A/W suffix and share one plan) lets `skip` calls through, then fails
+// `times` calls (< 0: every call) with `error` as its result or last error. times == 0 cancels the plan.
+void StandInFailCall(const char* callName, DWORD error, int skip = 0, int times = 1);
+void StandInClearFailures();
+
+// ---- Version ----
+// Overrides TAMSIL_WINDOWS_VERSION for this process ("4.0", "5.1", ...); nullptr restores the default.
+void StandInSetWindowsVersion(const char* version);
+
+// ---- Registry ----
+// Replaces the whole registry with the contents of a .reg text (regedit export format). Returns false and
+// leaves an empty registry when the text is malformed (the message names `sourceName` and the line).
+bool StandInLoadRegistryText(std::string_view regText, const char* sourceName = "<test>");
+// Empties the registry and forgets the backing file; the next use loads TAMSIL_REGISTRY afresh.
+void StandInResetRegistry();
+// The registry as .reg text, exactly as it would be written back to its file.
+std::string StandInRegistryText();
+
+// ---- IP Helper ----
+// Replaces the adapter list as TAMSIL_ADAPTERS would ("name|description;..."); nullptr restores the
+// machine's own interfaces (or the environment's list).
+void StandInSetAdapters(const char* adapters);
+
+// ---- Dialogs ----
+// Every message box shown in this process, in order (caption and text as UTF-8).
+struct StandInDialog {
+    std::string caption;
+    std::string text;
+    UINT style;
+};
+std::vector<StandInDialog> StandInDialogsShown();
+// Forgets the boxes shown and restarts TAMSIL_DIALOG_ANSWERS from its first answer.
+void StandInClearDialogs();

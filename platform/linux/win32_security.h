@@ -1,0 +1,4 @@
+// Win32 security calls of the Linux stand-in.
+#pragma once
+
+#include "win32_base.h"

@@ -26,6 +26,8 @@ bool StandInLoadRegistryText(std::string_view regText, const char* sourceName = 
 void StandInResetRegistry();
 // The registry as .reg text, exactly as it would be written back to its file.
 std::string StandInRegistryText();
+// Registry handles open now (for leak checks).
+size_t StandInOpenRegistryHandles();
 
 // ---- IP Helper ----
 // Replaces the adapter list as TAMSIL_ADAPTERS would ("name|description;..."); nullptr restores the
@@ -42,3 +44,10 @@ struct StandInDialog {
 std::vector<StandInDialog> StandInDialogsShown();
 // Forgets the boxes shown and restarts TAMSIL_DIALOG_ANSWERS from its first answer.
 void StandInClearDialogs();
+
+// ---- Security ----
+// The process token comes from TAMSIL_TOKEN (admin, user, deny-only-admin), else root or not: set the
+// variable to choose. These count what the security calls hold now, to find leaks.
+size_t StandInOpenTokenCount();   // token handles not yet closed
+size_t StandInLiveSidCount();     // SIDs of AllocateAndInitializeSid not yet freed
+bool StandInThreadIsImpersonating();  // the calling thread carries an impersonation token

@@ -474,3 +474,9 @@ std::string StandInRegistryText() {
     Sync(r);
     return FormatRegText(r.tree);
 }
+
+size_t StandInOpenRegistryHandles() {
+    Registry& r = Reg();
+    std::lock_guard<std::mutex> guard(r.lock);
+    return r.handles.size();
+}

@@ -1,0 +1,56 @@
+// The adapter inventory: which adapters the packet driver can capture on, from the registry (the driver's
+// Linkage export and the NetworkCards list) or from the IP Helper interface, and the card-selection state.
+#pragma once
+
+#include <atomic>
+
+#include "win32.h"
+
+constexpr int kAdapterTableSize = 16;
+constexpr int kAdapterTextUnits = 150;        // UTF-16 units of each AdapterRecord field
+constexpr DWORD kLinkageExportBytes = 1024;   // the Export value's buffer
+constexpr int kMaxLinkageEntries = 16;
+
+struct AdapterRecord {
+    WCHAR Description[kAdapterTextUnits];
+    WCHAR ServiceName[kAdapterTextUnits];
+};
+
+// Rewritten from record 0 by every registry read and never cleared.
+extern AdapterRecord AdapterTable[kAdapterTableSize];
+
+// CardSelection. Other Java threads read what DriverStart writes, so each is a single atomic word.
+extern std::atomic<LONG> nRequestedCard;  // card-number argument of the last DriverStart
+extern std::atomic<LONG> nSelectedCard;   // card that the last choice recorded
+extern std::atomic<LONG> nAdapterCount;   // adapters that the last inventory found
+
+// The Linkage entries: pointers into the export buffer, in stored order.
+struct LinkageEntryList {
+    const WCHAR* entries[kMaxLinkageEntries];
+    int count;
+};
+
+// Path rule: the IP Helper path on major version 5 and later unless the card number is -2.
+bool UseIpHelperPath(LONG cardNumber);
+
+// Reads HKLM\SYSTEM\CurrentControlSet\Services\NetVorel\Linkage "Export" into `buffer` (1024 bytes).
+// *byteCount receives the bytes read. Returns 0 or the registry status of the step that failed.
+LONG ReadLinkageExport(WCHAR* buffer, DWORD* byteCount);
+
+// Splits the multi-string into at most 16 entries, never looking past the `byteCount` bytes read: a string
+// without its terminating NUL inside them ends the list.
+void SplitLinkageExport(const WCHAR* buffer, DWORD byteCount, LinkageEntryList* list);
+
+// Refills AdapterTable from HKLM\Software\Microsoft\Windows NT\CurrentVersion\NetworkCards.
+// Returns 0 when at least one card was read and the enumeration ended normally, else the failing status.
+LONG ReadNetworkCards(AdapterRecord* table);
+
+// A fresh GetAdaptersInfo list (malloc'd block; free() it), or nullptr when the platform has none.
+IP_ADAPTER_INFO* ReadAdapterList(void);
+
+// NumAdapters of a fresh GetInterfaceInfo block, or 0 when the platform reports none or fails.
+LONG CountInterfaces(void);
+
+// The inventory's answers to Java.
+LONG GetCardNumbers(void);
+LONG GetCardNumber(void);

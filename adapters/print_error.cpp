@@ -1,0 +1,8 @@
+#include "adapters/print_error.h"
+
+#include <cstdio>
+
+void PrintError(const char* text) {
+    printf("ERROR: %s\n", text);
+    fflush(stdout);
+}

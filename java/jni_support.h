@@ -1,0 +1,36 @@
+// The JNI boundary's rules in one place: no C++ exception escapes into the JVM, no Java exception is left
+// pending, and what the library printed reaches standard output before control returns to Java.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdio>
+
+// Runs `body` for an export; answers `failure` if it throws. Clears any exception a JNI call raised (an
+// OutOfMemoryError from NewString, say): the exports report through their results alone.
+template <typename Result, typename Body>
+Result JniGuard(JNIEnv* env, Result failure, Body body) noexcept {
+    Result result = failure;
+    try {
+        result = body();
+    } catch (...) {
+        result = failure;
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    fflush(stdout);
+    return result;
+}
+
+template <typename Body>
+void JniGuardVoid(JNIEnv* env, Body body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    fflush(stdout);
+}
+
+// NewStringUTF for 8-bit text from the platform, which need not be valid modified UTF-8 (an ANSI code
+// page description, say): bytes that do not form a valid sequence become '?' instead of reaching the JVM.
+jstring NewStringFromNarrow(JNIEnv* env, const char* text);

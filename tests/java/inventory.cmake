@@ -1,0 +1,4 @@
+tamsil_jvm_test(jvm_inventory_iphelper CLASS vorel.tests.InventoryTest ARGS iphelper
+  ENV "TAMSIL_WINDOWS_VERSION=5.1" "TAMSIL_ADAPTERS=eth0|First adapter$<SEMICOLON>eth1|Second adapter (café)")
+tamsil_jvm_test(jvm_inventory_registry CLASS vorel.tests.InventoryTest ARGS registry
+  ENV "TAMSIL_WINDOWS_VERSION=4.0" REGISTRY ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/inventory.reg)

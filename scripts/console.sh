@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and runs the capture console on this machine's adapters.
+# Arguments go to the console (e.g. a card number, --list, --frames N, --seconds S); without a card number
+# the library asks which adapter to use. Live capture needs root (or CAP_NET_RAW).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$root/build" -j 2 --target tamsil tamsil_java >/dev/null
+exec java -Djava.library.path="$root/build" -cp "$root/build/java-classes" com.larkspire.vorel.console.CaptureConsole "$@"

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -103,6 +104,19 @@ extern "C" int WINAPI MessageBoxW(HWND, LPCWSTR lpText, LPCWSTR lpCaption, UINT 
     std::string caption = lpCaption != nullptr ? Utf16ToUtf8(std::u16string(lpCaption)) : "Error";
     std::string text = lpText != nullptr ? Utf16ToUtf8(std::u16string(lpText)) : "";
     return Show(caption, text, uType);
+}
+
+extern "C" int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) {
+    constexpr size_t kWsprintfLimit = 1024;
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buffer, kWsprintfLimit, format, args);
+    va_end(args);
+    if (n < 0) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    return n < static_cast<int>(kWsprintfLimit) ? n : static_cast<int>(kWsprintfLimit) - 1;
 }
 
 std::vector<StandInDialog> StandInDialogsShown() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #define WINAPI
+#define WINAPIV
 #define CALLBACK
 #define APIENTRY
 #define STDMETHODCALLTYPE

@@ -24,4 +24,6 @@
 extern "C" {
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType);
+// Formats into a buffer of at most 1024 bytes, as user32's wsprintfA does; returns the characters written.
+int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...);
 }

@@ -1,0 +1,11 @@
+add_executable(choose_adapter_driver ${CMAKE_CURRENT_LIST_DIR}/choose_adapter_driver.cpp)
+target_link_libraries(choose_adapter_driver PRIVATE tamsil_objects tamsil_platform)
+tamsil_warnings(choose_adapter_driver)
+
+add_executable(choice_process_test ${CMAKE_CURRENT_LIST_DIR}/choice_process_test.cpp)
+target_link_libraries(choice_process_test PRIVATE ${TAMSIL_GTEST_MAIN})
+target_include_directories(choice_process_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+target_compile_definitions(choice_process_test PRIVATE CHOOSE_ADAPTER_DRIVER="$<TARGET_FILE:choose_adapter_driver>")
+add_dependencies(choice_process_test choose_adapter_driver)
+tamsil_warnings(choice_process_test)
+gtest_discover_tests(choice_process_test PROPERTIES LABELS process DISCOVERY_TIMEOUT 60)

@@ -1,0 +1,143 @@
+// Runs a program as a child process with a given environment and standard input, and collects its
+// standard output, standard error and exit code. A child that outlives the time limit is killed.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace processrunner {
+
+struct Result {
+    int exitCode = -1;  // 0..255, or -1 when killed by a signal
+    int signal = 0;
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+};
+
+struct Options {
+    std::map<std::string, std::string> env;  // added to (or replacing) the parent's environment
+    std::vector<std::string> unset;          // removed from the environment
+    std::string input;                       // written to standard input, which is then closed
+    bool closeInput = true;                  // false: standard input stays open until the child ends
+    int timeoutMs = 30000;
+};
+
+inline long long NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
+}
+
+inline Result Run(const std::vector<std::string>& argv, const Options& options = Options()) {
+    Result result;
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        size_t eq = entry.find('=');
+        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    }
+    for (const auto& name : options.unset) env.erase(name);
+    for (const auto& [name, value] : options.env) env[name] = value;
+    std::vector<std::string> envStrings;
+    for (const auto& [name, value] : env) envStrings.push_back(name + "=" + value);
+    std::vector<char*> envp, args;
+    for (auto& s : envStrings) envp.push_back(s.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> argvCopy = argv;
+    for (auto& s : argvCopy) args.push_back(s.data());
+    args.push_back(nullptr);
+
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    pid_t pid = -1;
+    int spawned = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (spawned != 0) {
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        result.err = "cannot start " + argv[0];
+        return result;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    size_t written = 0;
+    int inFd = in[1];
+    if (options.input.empty() && options.closeInput) {
+        close(inFd);
+        inFd = -1;
+    }
+    long long deadline = NowMs() + options.timeoutMs;
+    bool outOpen = true, errOpen = true;
+    while (outOpen || errOpen) {
+        pollfd fds[3];
+        int n = 0;
+        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
+        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
+        if (inFd >= 0 && written < options.input.size()) fds[n++] = {inFd, POLLOUT, 0};
+        long long left = deadline - NowMs();
+        if (left <= 0) {
+            result.timedOut = true;
+            kill(-pid, SIGKILL);
+            break;
+        }
+        if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left)) < 0 && errno != EINTR) break;
+        for (int i = 0; i < n; ++i) {
+            if (fds[i].revents == 0) continue;
+            if (fds[i].fd == inFd) {
+                ssize_t w = write(inFd, options.input.data() + written, options.input.size() - written);
+                if (w > 0) written += static_cast<size_t>(w);
+                if (w < 0 || written == options.input.size()) {
+                    if (options.closeInput) {
+                        close(inFd);
+                        inFd = -1;
+                    }
+                }
+                continue;
+            }
+            char buf[4096];
+            ssize_t r = read(fds[i].fd, buf, sizeof buf);
+            std::string& sink = fds[i].fd == out[0] ? result.out : result.err;
+            if (r > 0) {
+                sink.append(buf, static_cast<size_t>(r));
+            } else {
+                (fds[i].fd == out[0] ? outOpen : errOpen) = false;
+            }
+        }
+    }
+    if (inFd >= 0) close(inFd);
+    close(out[0]);
+    close(err[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+}
+
+}  // namespace processrunner

@@ -51,3 +51,9 @@ void StandInClearDialogs();
 size_t StandInOpenTokenCount();   // token handles not yet closed
 size_t StandInLiveSidCount();     // SIDs of AllocateAndInitializeSid not yet freed
 bool StandInThreadIsImpersonating();  // the calling thread carries an impersonation token
+
+// ---- Service Control Manager ----
+// Services are keys under HKLM\SYSTEM\CurrentControlSet\Services with a REG_DWORD Type; their state is the
+// stand-in's REG_DWORD StandInState (1 stopped .. 7 paused), DeleteFlag marks one for deletion: load a .reg
+// text with StandInLoadRegistryText to install one. This counts the manager and service handles open now.
+size_t StandInOpenServiceHandleCount();

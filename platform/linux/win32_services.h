@@ -1,4 +1,97 @@
-// Win32 services calls of the Linux stand-in.
+// Win32 Service Control Manager calls of the Linux stand-in. The service database is the stand-in registry:
+// every key under HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Services that has a REG_DWORD "Type" value is a
+// service, named by its key name. See platform/linux/services.cpp for the values read and written.
 #pragma once
 
 #include "win32_base.h"
+
+typedef struct SC_HANDLE__* SC_HANDLE;
+typedef SC_HANDLE* LPSC_HANDLE;
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+#define SERVICES_ACTIVE_DATABASEA "ServicesActive"
+#define SERVICES_FAILED_DATABASEA "ServicesFailed"
+
+// Manager rights.
+#define SC_MANAGER_CONNECT 0x0001u
+#define SC_MANAGER_CREATE_SERVICE 0x0002u
+#define SC_MANAGER_ENUMERATE_SERVICE 0x0004u
+#define SC_MANAGER_LOCK 0x0008u
+#define SC_MANAGER_QUERY_LOCK_STATUS 0x0010u
+#define SC_MANAGER_MODIFY_BOOT_CONFIG 0x0020u
+#define SC_MANAGER_ALL_ACCESS 0xF003Fu
+
+// Service rights.
+#define SERVICE_QUERY_CONFIG 0x0001u
+#define SERVICE_CHANGE_CONFIG 0x0002u
+#define SERVICE_QUERY_STATUS 0x0004u
+#define SERVICE_ENUMERATE_DEPENDENTS 0x0008u
+#define SERVICE_START 0x0010u
+#define SERVICE_STOP 0x0020u
+#define SERVICE_PAUSE_CONTINUE 0x0040u
+#define SERVICE_INTERROGATE 0x0080u
+#define SERVICE_USER_DEFINED_CONTROL 0x0100u
+#define SERVICE_ALL_ACCESS 0xF01FFu
+
+// Service types and start types.
+#define SERVICE_KERNEL_DRIVER 0x00000001u
+#define SERVICE_FILE_SYSTEM_DRIVER 0x00000002u
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010u
+#define SERVICE_WIN32_SHARE_PROCESS 0x00000020u
+#define SERVICE_INTERACTIVE_PROCESS 0x00000100u
+#define SERVICE_BOOT_START 0x00000000u
+#define SERVICE_SYSTEM_START 0x00000001u
+#define SERVICE_AUTO_START 0x00000002u
+#define SERVICE_DEMAND_START 0x00000003u
+#define SERVICE_DISABLED 0x00000004u
+
+// Current states.
+#define SERVICE_STOPPED 0x00000001u
+#define SERVICE_START_PENDING 0x00000002u
+#define SERVICE_STOP_PENDING 0x00000003u
+#define SERVICE_RUNNING 0x00000004u
+#define SERVICE_CONTINUE_PENDING 0x00000005u
+#define SERVICE_PAUSE_PENDING 0x00000006u
+#define SERVICE_PAUSED 0x00000007u
+
+// Controls and the controls a service accepts.
+#define SERVICE_CONTROL_STOP 0x00000001u
+#define SERVICE_CONTROL_PAUSE 0x00000002u
+#define SERVICE_CONTROL_CONTINUE 0x00000003u
+#define SERVICE_CONTROL_INTERROGATE 0x00000004u
+#define SERVICE_ACCEPT_STOP 0x00000001u
+#define SERVICE_ACCEPT_PAUSE_CONTINUE 0x00000002u
+
+// Service Control Manager errors.
+#define ERROR_INVALID_ADDRESS 487L
+#define ERROR_DEPENDENT_SERVICES_RUNNING 1051L
+#define ERROR_INVALID_SERVICE_CONTROL 1052L
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
+#define ERROR_SERVICE_ALREADY_RUNNING 1056L
+#define ERROR_SERVICE_DISABLED 1058L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_DATABASE_DOES_NOT_EXIST 1065L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+#define ERROR_SERVICE_EXISTS 1073L
+#define RPC_S_SERVER_UNAVAILABLE 1722L
+
+extern "C" {
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors);
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI DeleteService(SC_HANDLE hService);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+}

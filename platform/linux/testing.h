@@ -1,6 +1,7 @@
 // Controls of the Linux stand-in that only tests use. The system's own code never includes this.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,3 +58,37 @@ bool StandInThreadIsImpersonating();  // the calling thread carries an impersona
 // stand-in's REG_DWORD StandInState (1 stopped .. 7 paused), DeleteFlag marks one for deletion: load a .reg
 // text with StandInLoadRegistryText to install one. This counts the manager and service handles open now.
 size_t StandInOpenServiceHandleCount();
+
+// ---- COM network configuration (netcfg) ----
+// The configuration is the registry's HKLM\SYSTEM\CurrentControlSet\Control\Network\{class GUID}\{instance GUID}
+// keys with a REG_SZ ComponentId: load a .reg text to install a component; a successful Apply deletes the
+// DeInstalled component's key (and HKLM\SYSTEM\CurrentControlSet\Services\<its Ndi\Service>). The write lock is
+// process-wide, and with TAMSIL_REGISTRY set also held across processes: flock on "<TAMSIL_REGISTRY>.netcfg-lock",
+// whose contents are the holder's client description (UTF-8).
+// Calls are named by their method ("CoInitializeEx", "CoCreateInstance", "AcquireWriteLock", "Initialize",
+// "FindComponent", "GetClassGuid", "QueryNetCfgClass", "DeInstall", "Apply", "Uninitialize", "ReleaseWriteLock", ...),
+// QueryInterface by the interface asked for ("QueryInterface(INetCfgLock)", "QueryInterface(INetCfgClassSetup)").
+// The environment sets the same for a whole process: TAMSIL_NETCFG_ANSWERS="DeInstall=0x0004A020;Apply=E_FAIL",
+// TAMSIL_NETCFG_DELAYS="DeInstall=1500", TAMSIL_NETCFG_TRACE=<file> (the call log, appended line by line).
+//
+// Every later call of that name answers `answer`: a failure code makes the call do nothing (outputs null); a
+// success code lets the call do its work and answers that code instead of its own success.
+void StandInNetCfgAnswer(const char* call, HRESULT answer);
+// Every later call of that name first waits `milliseconds` (0 cancels), e.g. to watch the progress dots.
+void StandInNetCfgDelay(const char* call, DWORD milliseconds);
+// Caps AcquireWriteLock's wait (the call is still logged with the time-out it was given).
+void StandInNetCfgLimitLockWait(DWORD milliseconds);
+// Called as each call begins, with its name, before its delay: e.g. to look at state the caller keeps.
+void StandInNetCfgOnCall(std::function<void(const std::string& call)> observer);
+// The calls made so far, one line each, as `INetCfg.FindComponent("Larkspire") = S_OK`,
+// `INetCfgClassSetup.Release() = 1` (the count left), `CoInitializeEx(NULL, 0x6) = S_OK`.
+std::vector<std::string> StandInNetCfgCalls();
+// Forgets answers, delays (the environment's too), the log, the observer and the wait cap.
+void StandInClearNetCfg();
+
+// ---- Console ----
+// Delivers a console control event to the registered handlers on the stand-in's dispatch thread, as a
+// Ctrl+C (SIGINT) would; false when no handler was ever registered.
+bool StandInRaiseConsoleEvent(DWORD ctrlType);
+// Handlers registered now (SetConsoleCtrlHandler adds one per call, as the system does).
+size_t StandInConsoleHandlerCount();

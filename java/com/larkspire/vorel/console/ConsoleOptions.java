@@ -1,0 +1,151 @@
+package com.larkspire.vorel.console;
+
+import java.time.Duration;
+import java.util.OptionalInt;
+import java.util.OptionalLong;
+import java.util.regex.Pattern;
+
+/**
+ * The capture console's command line.
+ *
+ * @param help       print the usage and exit
+ * @param list       list the adapters and exit
+ * @param card       the card number to capture on (1..N, or negative for the library's dialogue); empty when none
+ *                   was given, which also leads to the dialogue
+ * @param maxFrames  stop after this many frames
+ * @param maxTime    stop after this time
+ */
+record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong maxFrames, Duration maxTime) {
+
+    static final String USAGE = """
+            Usage: CaptureConsole [options] [card]
+
+            Captures frames through the tamsil library and prints one line per frame:
+            running count, time, length and a decoded summary.
+
+              card          the adapter to capture on, 1..N as --list shows them; a negative
+                            number (or none) lets the library ask on the console, -2 also
+                            makes it read the adapters from the registry
+              --list        list the adapters with their numbers and exit
+              --frames N    stop after N frames
+              --seconds S   stop after S seconds (decimals allowed)
+              --help        print this text and exit
+
+            Ctrl+C ends the capture at any time: the library releases the adapter and ends
+            the process.
+            """;
+
+    private static final Pattern INTEGER = Pattern.compile("-?[0-9]+");
+
+    /** The {@code maxTime} of a command line without a time limit. */
+    static final Duration NO_TIME_LIMIT = Duration.ZERO;
+
+    /**
+     * Parses the arguments. Options may be written {@code --frames N} or {@code --frames=N}.
+     *
+     * @throws IllegalArgumentException with a message for the user when the arguments are wrong
+     */
+    static ConsoleOptions parse(String... args) {
+        boolean help = false;
+        boolean list = false;
+        OptionalInt card = OptionalInt.empty();
+        OptionalLong maxFrames = OptionalLong.empty();
+        Duration maxTime = NO_TIME_LIMIT;
+
+        for (int i = 0; i < args.length; i++) {
+            String arg = args[i];
+            String name = arg;
+            String value = null;
+            int equals = arg.indexOf('=');
+            if (arg.startsWith("--") && equals > 0) {
+                name = arg.substring(0, equals);
+                value = arg.substring(equals + 1);
+            }
+            if (value != null && (name.equals("--help") || name.equals("--list"))) {
+                throw new IllegalArgumentException(name + " takes no value");
+            }
+            switch (name) {
+                case "--help", "-h" -> help = true;
+                case "--list" -> list = true;
+                case "--frames" -> {
+                    if (value == null) {
+                        value = next(args, ++i, name);
+                    }
+                    maxFrames = OptionalLong.of(parseFrames(value));
+                }
+                case "--seconds" -> {
+                    if (value == null) {
+                        value = next(args, ++i, name);
+                    }
+                    maxTime = parseSeconds(value);
+                }
+                default -> {
+                    if (!INTEGER.matcher(arg).matches()) {
+                        throw new IllegalArgumentException("unknown option " + arg);
+                    }
+                    if (card.isPresent()) {
+                        throw new IllegalArgumentException("more than one card number: " + card.getAsInt() + " and " + arg);
+                    }
+                    card = OptionalInt.of(parseCard(arg));
+                }
+            }
+        }
+        return new ConsoleOptions(help, list, card, maxFrames, maxTime);
+    }
+
+    /** The card number to pass to DriverStart: the one given, or -1 for the library's dialogue. */
+    int driverCard() {
+        return card.orElse(-1);
+    }
+
+    boolean hasTimeLimit() {
+        return !maxTime.isZero();
+    }
+
+    private static String next(String[] args, int index, String option) {
+        if (index >= args.length) {
+            throw new IllegalArgumentException(option + " needs a value");
+        }
+        return args[index];
+    }
+
+    private static int parseCard(String text) {
+        int card;
+        try {
+            card = Integer.parseInt(text);
+        } catch (NumberFormatException e) {
+            throw new IllegalArgumentException("card number out of range: " + text, e);
+        }
+        if (card == 0) {
+            throw new IllegalArgumentException("card numbers count from 1 (or are negative for the dialogue)");
+        }
+        return card;
+    }
+
+    private static long parseFrames(String text) {
+        long frames;
+        try {
+            frames = Long.parseLong(text);
+        } catch (NumberFormatException e) {
+            throw new IllegalArgumentException("--frames needs a whole number, not " + text, e);
+        }
+        if (frames < 1) {
+            throw new IllegalArgumentException("--frames needs a number of 1 or more, not " + text);
+        }
+        return frames;
+    }
+
+    private static Duration parseSeconds(String text) {
+        double seconds;
+        try {
+            seconds = Double.parseDouble(text);
+        } catch (NumberFormatException e) {
+            throw new IllegalArgumentException("--seconds needs a number, not " + text, e);
+        }
+        // At least a millisecond, at most a year: beyond that the limit is a typing error.
+        if (!(seconds >= 0.001 && seconds <= 365.0 * 24 * 3600)) {
+            throw new IllegalArgumentException("--seconds needs a number from 0.001 to 31536000, not " + text);
+        }
+        return Duration.ofMillis(Math.round(seconds * 1000));
+    }
+}

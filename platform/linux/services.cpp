@@ -366,3 +366,12 @@ size_t StandInOpenServiceHandleCount() {
     std::lock_guard<std::mutex> guard(scmLock);
     return Objects().size();
 }
+
+void StandInCloseAllServiceHandles() {
+    std::lock_guard<std::mutex> guard(scmLock);
+    std::vector<std::string> services;
+    for (const auto& [handle, object] : Objects())
+        if (!object->manager) services.push_back(object->service);
+    Objects().clear();
+    for (const std::string& service : services) RemoveIfDone(service);
+}

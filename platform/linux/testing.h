@@ -58,6 +58,8 @@ bool StandInThreadIsImpersonating();  // the calling thread carries an impersona
 // stand-in's REG_DWORD StandInState (1 stopped .. 7 paused), DeleteFlag marks one for deletion: load a .reg
 // text with StandInLoadRegistryText to install one. This counts the manager and service handles open now.
 size_t StandInOpenServiceHandleCount();
+// Closes every manager and service handle still open, as the end of the process would.
+void StandInCloseAllServiceHandles();
 
 // ---- COM network configuration (netcfg) ----
 // The configuration is the registry's HKLM\SYSTEM\CurrentControlSet\Control\Network\{class GUID}\{instance GUID}

@@ -1,0 +1,32 @@
+#!/bin/sh
+# The throw-away Wine prefix of the Wine tests (a ctest fixture).
+#   wine_prefix.sh setup   <prefix> <wine64 loader> <wineserver>   a fresh prefix and a running wineserver
+#   wine_prefix.sh cleanup <prefix> <wine64 loader> <wineserver>   stops the wineserver, removes the prefix
+# Wine's own processes (the wineserver, services.exe, ...) outlive this script: they are started with
+# standard input and output away from ctest's pipes, so ctest does not wait for them.
+set -eu
+action=$1 prefix=$2 loader=$3 server=$4
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINELOADER="$loader" WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+
+case $action in
+  setup)
+    case $prefix in */wineprefix) ;; *) echo "refusing prefix '$prefix' (must end in /wineprefix)" >&2; exit 2 ;; esac
+    [ -d "$prefix" ] && { "$server" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$prefix"; }
+    mkdir -p "$prefix"
+    log=$prefix.log
+    start=$(date +%s)
+    # -p: the server stays for 60 s after its last client instead of 3 s, so each test starts fast;
+    # cleanup ends it, and it ends by itself when cleanup never runs.
+    "$server" -p60 </dev/null >"$log" 2>&1
+    if ! timeout 180 "$loader" wineboot -i </dev/null >>"$log" 2>&1; then
+      echo "wineboot -i failed in $prefix:" >&2; cat "$log" >&2; exit 1
+    fi
+    echo "Wine prefix $prefix ready in $(( $(date +%s) - start )) s"
+    ;;
+  cleanup)
+    "$server" -k </dev/null >/dev/null 2>&1 || true
+    case $prefix in */wineprefix) rm -rf "$prefix" "$prefix.log" ;; esac
+    ;;
+  *) echo "usage: $0 setup|cleanup <prefix> <wine64> <wineserver>" >&2; exit 2 ;;
+esac

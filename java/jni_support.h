@@ -21,6 +21,19 @@ Result JniGuard(JNIEnv* env, Result failure, Body body) noexcept {
     return result;
 }
 
+// JniGuard for the per-frame path, which prints only when it flushes itself: no flush per call.
+template <typename Result, typename Body>
+Result JniGuardQuiet(JNIEnv* env, Result failure, Body body) noexcept {
+    Result result = failure;
+    try {
+        result = body();
+    } catch (...) {
+        result = failure;
+    }
+    if (env->ExceptionCheck()) env->ExceptionClear();
+    return result;
+}
+
 template <typename Body>
 void JniGuardVoid(JNIEnv* env, Body body) noexcept {
     try {

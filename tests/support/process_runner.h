@@ -33,6 +33,7 @@ struct Options {
     std::string input;                       // written to standard input, which is then closed
     bool closeInput = true;                  // false: standard input stays open until the child ends
     int timeoutMs = 30000;
+    std::string interruptWhenOutputHas;      // once standard output holds this text, the child gets SIGINT
 };
 
 inline long long NowMs() {
@@ -94,7 +95,13 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
     }
     long long deadline = NowMs() + options.timeoutMs;
     bool outOpen = true, errOpen = true;
+    bool interrupted = false;
     while (outOpen || errOpen) {
+        if (!interrupted && !options.interruptWhenOutputHas.empty() &&
+            result.out.find(options.interruptWhenOutputHas) != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
         pollfd fds[3];
         int n = 0;
         if (outOpen) fds[n++] = {out[0], POLLIN, 0};

@@ -1,0 +1,635 @@
+// The JNI harness for Windows (issue 8): loads tamsil.dll with LoadLibrary as a JVM does, finds every export by
+// the name a 64-bit JVM looks up (Java_<class>_<method>, no decoration), and calls it with a JNIEnv whose
+// function table implements exactly the JNI functions the library uses. Any other JNI function fails the test
+// and is named; so do unbalanced Get/Release pairs, references the "JVM" never handed out, JNI calls made while
+// an exception is pending, invalid modified UTF-8 given to NewStringUTF, and an exception left pending when an
+// export returns. Runs under wine64; for 32-bit Windows the export-table check (label `windows`) stands in.
+//
+// The library's state lives for the whole process, as in a JVM: the cases run in the order written, capture last.
+#include <gtest/gtest.h>
+#include <jni.h>
+
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "jni_slot_names.h"
+
+static_assert(sizeof(void*) == 8, "x86_64 only: the unexpected-call stubs rely on the caller cleaning the stack");
+
+namespace {
+
+constexpr size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
+static_assert(kSlots == sizeof(kJniSlotNames) / sizeof(kJniSlotNames[0]), "jni.h's table and its names agree");
+
+const char kClassPrefix[] = "Java_com_larkspire_vorel_util_NativeCollection_";
+const char* const kMethods[] = {"DriverStart",   "DriverStop",         "FreeOnExit",       "GetFrameFromDriver",
+                                "SetPausedOn",   "IsPausedOn",         "GetCardNumbers",   "GetCardDescription",
+                                "GetCardNumber", "isAdmin",            "isServiceInstalled", "isServiceRunning",
+                                "startService",  "stopService",        "deleteService",    "installSystray",
+                                "removeSystray", "messageBox"};
+
+// ---- The "Java" side: objects the fake JVM hands out as references ----
+struct JavaObject {
+    virtual ~JavaObject() = default;
+};
+struct JavaString : JavaObject {
+    std::u16string units;
+};
+struct JavaByteArray : JavaObject {
+    std::vector<jbyte> bytes;
+};
+
+// Modified UTF-8 (JNI): NUL as C0 80, every UTF-16 unit on its own (surrogates as 3 bytes), no 4-byte forms.
+std::string ToModifiedUtf8(const std::u16string& units) {
+    std::string out;
+    for (char16_t u : units) {
+        if (u != 0 && u < 0x80) {
+            out += static_cast<char>(u);
+        } else if (u < 0x800) {
+            out += static_cast<char>(0xC0 | (u >> 6));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (u >> 12));
+            out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (u & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool FromModifiedUtf8(const char* text, std::u16string* units) {
+    auto at = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    for (size_t i = 0; text[i] != 0;) {
+        unsigned char c = at(i);
+        if (c < 0x80) {
+            units->push_back(c);
+            i += 1;
+        } else if ((c & 0xE0) == 0xC0 && (at(i + 1) & 0xC0) == 0x80) {
+            units->push_back(static_cast<char16_t>(((c & 0x1F) << 6) | (at(i + 1) & 0x3F)));
+            i += 2;
+        } else if ((c & 0xF0) == 0xE0 && (at(i + 1) & 0xC0) == 0x80 && (at(i + 2) & 0xC0) == 0x80) {
+            units->push_back(static_cast<char16_t>(((c & 0x0F) << 12) | ((at(i + 1) & 0x3F) << 6) | (at(i + 2) & 0x3F)));
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// ---- The fake JVM: one JNIEnv, its function table, and the bookkeeping of what the library did with it ----
+class FakeJvm {
+public:
+    FakeJvm();
+    ~FakeJvm() { current_ = nullptr; }
+    FakeJvm(const FakeJvm&) = delete;
+    FakeJvm& operator=(const FakeJvm&) = delete;
+
+    JNIEnv* Env() { return &env_; }
+    jobject This() { return reinterpret_cast<jobject>(&self_); }
+    jstring NewJavaString(const std::string& modifiedUtf8) {
+        auto string = std::make_unique<JavaString>();
+        EXPECT_TRUE(FromModifiedUtf8(modifiedUtf8.c_str(), &string->units));
+        return reinterpret_cast<jstring>(Keep(std::move(string)));
+    }
+    jbyteArray NewJavaArray(size_t length, jbyte fill) {
+        auto array = std::make_unique<JavaByteArray>();
+        array->bytes.assign(length, fill);
+        return reinterpret_cast<jbyteArray>(Keep(std::move(array)));
+    }
+    // The content of a string the library made, as modified UTF-8 (nullptr: a null reference).
+    std::string Text(jstring string) {
+        auto* s = Find<JavaString>(string);
+        return s != nullptr ? ToModifiedUtf8(s->units) : std::string("<not a Java string>");
+    }
+    const std::vector<jbyte>& Bytes(jbyteArray array) { return Find<JavaByteArray>(array)->bytes; }
+    int Calls(const char* function) const {
+        auto it = calls_.find(function);
+        return it == calls_.end() ? 0 : it->second;
+    }
+    // Everything the library did wrong with the JNIEnv, plus whatever is still held when asked.
+    std::vector<std::string> Problems() const {
+        std::vector<std::string> out = problems_;
+        if (!utfChars_.empty()) out.push_back(std::to_string(utfChars_.size()) + " GetStringUTFChars result(s) not released");
+        if (!elements_.empty()) out.push_back(std::to_string(elements_.size()) + " GetByteArrayElements result(s) not released");
+        return out;
+    }
+    // After an export returns: no exception may be left for Java.
+    void ExportReturned(const char* method) {
+        if (pending_) problems_.push_back(std::string(method) + " returned with a Java exception pending");
+        pending_ = false;
+    }
+    const std::vector<std::string>& Exceptions() const { return exceptions_; }
+
+    static FakeJvm* current_;
+    void Unexpected(size_t slot) {
+        problems_.push_back(std::string("JNI function not expected of the library: ") + kJniSlotNames[slot]);
+    }
+
+private:
+    JavaObject* Keep(std::unique_ptr<JavaObject> object) {
+        objects_.push_back(std::move(object));
+        return objects_.back().get();
+    }
+    template <typename T>
+    T* Find(void* reference) {
+        for (auto& object : objects_) {
+            if (object.get() == reference) {
+                if (auto* typed = dynamic_cast<T*>(object.get())) return typed;
+            }
+        }
+        return nullptr;
+    }
+    // Every implemented JNI function starts here: counts the call, checks the pending-exception rule.
+    static FakeJvm& Enter(const char* function, bool allowedWithException = false) {
+        FakeJvm& jvm = *current_;
+        ++jvm.calls_[function];
+        if (jvm.pending_ && !allowedWithException) {
+            jvm.problems_.push_back(std::string(function) + " called with a Java exception pending");
+        }
+        return jvm;
+    }
+    void Throw(const std::string& exception) {
+        exceptions_.push_back(exception);
+        pending_ = true;
+    }
+    template <typename T>
+    T* Ref(void* reference, const char* function) {
+        T* object = Find<T>(reference);
+        if (object == nullptr) problems_.push_back(std::string(function) + " given a reference the JVM did not hand out");
+        return object;
+    }
+
+    // -- The JNI functions the library uses --
+    static jboolean JNICALL ExceptionCheck(JNIEnv*) { return Enter("ExceptionCheck", true).pending_ ? JNI_TRUE : JNI_FALSE; }
+    static void JNICALL ExceptionClear(JNIEnv*) { Enter("ExceptionClear", true).pending_ = false; }
+    static jsize JNICALL GetArrayLength(JNIEnv*, jarray array) {
+        FakeJvm& jvm = Enter("GetArrayLength");
+        auto* a = jvm.Ref<JavaByteArray>(array, "GetArrayLength");
+        return a != nullptr ? static_cast<jsize>(a->bytes.size()) : 0;
+    }
+    static void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, const jbyte* buffer) {
+        FakeJvm& jvm = Enter("SetByteArrayRegion");
+        auto* a = jvm.Ref<JavaByteArray>(array, "SetByteArrayRegion");
+        if (a == nullptr) return;
+        if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > a->bytes.size()) {
+            jvm.Throw("java/lang/ArrayIndexOutOfBoundsException");
+            return;
+        }
+        if (length > 0) std::memcpy(a->bytes.data() + start, buffer, static_cast<size_t>(length));
+    }
+    static jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray array, jboolean* isCopy) {
+        FakeJvm& jvm = Enter("GetByteArrayElements");
+        auto* a = jvm.Ref<JavaByteArray>(array, "GetByteArrayElements");
+        if (a == nullptr) return nullptr;
+        auto* copy = static_cast<jbyte*>(std::malloc(a->bytes.size() + 1));
+        std::memcpy(copy, a->bytes.data(), a->bytes.size());
+        jvm.elements_[copy] = a;
+        if (isCopy != nullptr) *isCopy = JNI_TRUE;
+        return copy;
+    }
+    static void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray array, jbyte* elements, jint mode) {
+        FakeJvm& jvm = Enter("ReleaseByteArrayElements", true);
+        auto it = jvm.elements_.find(elements);
+        if (it == jvm.elements_.end() || reinterpret_cast<void*>(it->second) != reinterpret_cast<void*>(array)) {
+            jvm.problems_.push_back("ReleaseByteArrayElements of elements not got from that array");
+            return;
+        }
+        if (mode == 0 || mode == JNI_COMMIT) std::memcpy(it->second->bytes.data(), elements, it->second->bytes.size());
+        if (mode != JNI_COMMIT) {
+            std::free(elements);
+            jvm.elements_.erase(it);
+        }
+    }
+    static jstring JNICALL NewString(JNIEnv*, const jchar* units, jsize length) {
+        FakeJvm& jvm = Enter("NewString");
+        if (length < 0 || (length > 0 && units == nullptr)) {
+            jvm.problems_.push_back("NewString with a negative length or no characters");
+            return nullptr;
+        }
+        auto string = std::make_unique<JavaString>();
+        string->units.assign(reinterpret_cast<const char16_t*>(units), static_cast<size_t>(length));
+        return reinterpret_cast<jstring>(jvm.Keep(std::move(string)));
+    }
+    static jstring JNICALL NewStringUTF(JNIEnv*, const char* text) {
+        FakeJvm& jvm = Enter("NewStringUTF");
+        if (text == nullptr) return nullptr;
+        auto string = std::make_unique<JavaString>();
+        if (!FromModifiedUtf8(text, &string->units)) {
+            jvm.problems_.push_back(std::string("NewStringUTF given bytes that are not modified UTF-8: ") + text);
+        }
+        return reinterpret_cast<jstring>(jvm.Keep(std::move(string)));
+    }
+    static const char* JNICALL GetStringUTFChars(JNIEnv*, jstring string, jboolean* isCopy) {
+        FakeJvm& jvm = Enter("GetStringUTFChars");
+        auto* s = jvm.Ref<JavaString>(string, "GetStringUTFChars");
+        if (s == nullptr) return nullptr;
+        std::string text = ToModifiedUtf8(s->units);
+        char* copy = static_cast<char*>(std::malloc(text.size() + 1));
+        std::memcpy(copy, text.c_str(), text.size() + 1);
+        jvm.utfChars_[copy] = s;
+        if (isCopy != nullptr) *isCopy = JNI_TRUE;
+        return copy;
+    }
+    static void JNICALL ReleaseStringUTFChars(JNIEnv*, jstring string, const char* chars) {
+        FakeJvm& jvm = Enter("ReleaseStringUTFChars", true);
+        auto it = jvm.utfChars_.find(chars);
+        if (it == jvm.utfChars_.end() || reinterpret_cast<void*>(it->second) != reinterpret_cast<void*>(string)) {
+            jvm.problems_.push_back("ReleaseStringUTFChars of characters not got from that string");
+            return;
+        }
+        std::free(const_cast<char*>(chars));
+        jvm.utfChars_.erase(it);
+    }
+
+    JNINativeInterface_ table_;
+    JNIEnv env_;
+    JavaObject self_;
+    std::vector<std::unique_ptr<JavaObject>> objects_;
+    std::map<std::string, int> calls_;
+    std::vector<std::string> problems_;
+    std::vector<std::string> exceptions_;
+    std::map<const char*, JavaString*> utfChars_;
+    std::map<jbyte*, JavaByteArray*> elements_;
+    bool pending_ = false;
+};
+
+FakeJvm* FakeJvm::current_ = nullptr;
+
+template <size_t Slot>
+void* JNICALL UnexpectedJniCall() {
+    FakeJvm::current_->Unexpected(Slot);
+    return nullptr;
+}
+
+template <size_t... Slot>
+void FillWithUnexpected(void** slots, std::index_sequence<Slot...>) {
+    ((slots[Slot] = reinterpret_cast<void*>(&UnexpectedJniCall<Slot>)), ...);
+}
+
+FakeJvm::FakeJvm() {
+    void* slots[kSlots];
+    FillWithUnexpected(slots, std::make_index_sequence<kSlots>());
+    for (size_t i = 0; i < 4; ++i) slots[i] = nullptr;  // reserved0..3
+    std::memcpy(&table_, slots, sizeof table_);
+    table_.ExceptionCheck = &ExceptionCheck;
+    table_.ExceptionClear = &ExceptionClear;
+    table_.GetArrayLength = &GetArrayLength;
+    table_.SetByteArrayRegion = &SetByteArrayRegion;
+    table_.GetByteArrayElements = &GetByteArrayElements;
+    table_.ReleaseByteArrayElements = &ReleaseByteArrayElements;
+    table_.NewString = &NewString;
+    table_.NewStringUTF = &NewStringUTF;
+    table_.GetStringUTFChars = &GetStringUTFChars;
+    table_.ReleaseStringUTFChars = &ReleaseStringUTFChars;
+    env_.functions = &table_;
+    current_ = this;
+}
+
+// ---- Message boxes: answered at once when a display exists, and recorded ----
+struct ShownBox {
+    std::string caption;
+    std::string text;
+};
+std::vector<ShownBox> g_boxes;
+HHOOK g_hook = nullptr;
+
+LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[32] = "";
+        GetClassNameA(box, className, sizeof className);
+        if (std::strcmp(className, "#32770") == 0) {
+            char caption[256] = "", text[1024] = "";
+            GetWindowTextA(box, caption, sizeof caption);
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);  // the message box's text control
+            g_boxes.push_back({caption, text});
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+// ---- Wine's DefineDosDevice ----
+// Wine 8.0's DefineDosDeviceW builds "\\DosDevices\\" + the device name in a WCHAR[15] on its stack: any name
+// longer than 2 characters ("C:") runs past it, and the packet driver's "Packet_<adapter>" crashes the process.
+// Windows has no such limit. Under Wine only, tamsil.dll's imports of DefineDosDeviceA/W are pointed at a
+// replacement that records its arguments and answers TRUE without defining anything, which is what Wine's call
+// does for a name that fits; CreateFile then fails as it does under Wine, and the open-failure path runs.
+struct DosDeviceCall {
+    DWORD flags;
+    std::string device;
+    std::string target;
+};
+std::vector<DosDeviceCall> g_dosDeviceCalls;
+
+BOOL WINAPI DefineDosDeviceARecorded(DWORD flags, LPCSTR device, LPCSTR target) {
+    g_dosDeviceCalls.push_back({flags, device != nullptr ? device : "", target != nullptr ? target : ""});
+    return TRUE;
+}
+
+BOOL WINAPI DefineDosDeviceWRecorded(DWORD flags, LPCWSTR device, LPCWSTR target) {
+    auto narrow = [](LPCWSTR text) {
+        std::string out;
+        for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
+        return out;
+    };
+    g_dosDeviceCalls.push_back({flags, narrow(device), narrow(target)});
+    return TRUE;
+}
+
+bool RunningOnWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Points `module`'s import of dll!function at `replacement`. False when the module does not import it.
+bool ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (imports.VirtualAddress == 0) return false;
+    for (auto* d = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
+        if (_stricmp(reinterpret_cast<const char*>(base + d->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + (d->OriginalFirstThunk != 0 ? d->OriginalFirstThunk : d->FirstThunk));
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &protection)) return false;
+            slots->u1.Function = reinterpret_cast<ULONGLONG>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- The harness ----
+class JniHarness : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        library_ = LoadLibraryA("tamsil.dll");
+        if (library_ == nullptr) return;
+        for (const char* method : kMethods) {
+            FARPROC proc = GetProcAddress(library_, (std::string(kClassPrefix) + method).c_str());
+            if (proc != nullptr) exports_[method] = reinterpret_cast<void (*)(void)>(proc);
+        }
+        g_hook = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
+        if (RunningOnWine()) {
+            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceARecorded));
+            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&DefineDosDeviceWRecorded));
+        }
+    }
+    static void TearDownTestSuite() {
+        if (g_hook != nullptr) UnhookWindowsHookEx(g_hook);
+        // tamsil.dll stays loaded until the process ends, as in a JVM.
+    }
+    void SetUp() override {
+        ASSERT_NE(library_, nullptr) << "LoadLibrary(\"tamsil.dll\") failed with " << GetLastError();
+        jvm_ = std::make_unique<FakeJvm>();
+        g_boxes.clear();
+    }
+    void TearDown() override {
+        for (const auto& problem : jvm_->Problems()) ADD_FAILURE() << problem;
+        jvm_.reset();
+    }
+
+    static bool Has(const char* method) { return exports_.count(method) != 0; }
+    static bool RequireAll() { return std::getenv("TAMSIL_REQUIRE_ALL_EXPORTS") != nullptr; }
+
+    // Calls the export as the JVM would: the JNIEnv, the calling object, then the Java arguments.
+    template <typename Result, typename... Args>
+    Result Call(const char* method, Args... args) {
+        using Function = Result(JNICALL*)(JNIEnv*, jobject, Args...);
+        auto function = reinterpret_cast<Function>(exports_.at(method));
+        if constexpr (std::is_void_v<Result>) {
+            function(jvm_->Env(), jvm_->This(), args...);
+            fflush(stdout);
+            jvm_->ExportReturned(method);
+        } else {
+            Result result = function(jvm_->Env(), jvm_->This(), args...);
+            fflush(stdout);
+            jvm_->ExportReturned(method);
+            return result;
+        }
+    }
+    // The same with standard output captured into *out.
+    template <typename Result, typename... Args>
+    Result CallCaptured(std::string* out, const char* method, Args... args) {
+        ::testing::internal::CaptureStdout();
+        if constexpr (std::is_void_v<Result>) {
+            Call<void>(method, args...);
+            *out = ::testing::internal::GetCapturedStdout();
+        } else {
+            Result result = Call<Result>(method, args...);
+            *out = ::testing::internal::GetCapturedStdout();
+            return result;
+        }
+    }
+
+    static HMODULE library_;
+    static std::map<std::string, void (*)(void)> exports_;
+    std::unique_ptr<FakeJvm> jvm_;
+};
+
+HMODULE JniHarness::library_ = nullptr;
+std::map<std::string, void (*)(void)> JniHarness::exports_;
+
+// Skips a case whose exports the library does not define yet (fails instead with TAMSIL_REQUIRE_ALL_EXPORTS).
+#define REQUIRE_EXPORTS(...)                                                                          \
+    do {                                                                                              \
+        for (const char* method_ : {__VA_ARGS__}) {                                                   \
+            if (!Has(method_)) {                                                                      \
+                if (RequireAll()) FAIL() << "tamsil.dll does not export " << kClassPrefix << method_; \
+                GTEST_SKIP() << "tamsil.dll does not export " << method_ << " yet";                   \
+            }                                                                                         \
+        }                                                                                             \
+    } while (0)
+
+// The adapters as the IP Helper lists them, in list order: their descriptions, or their names.
+std::vector<std::string> IpHelperAdapters(bool names = false) {
+    std::vector<std::string> out;
+    ULONG size = 0;
+    if (GetAdaptersInfo(nullptr, &size) != ERROR_BUFFER_OVERFLOW) return out;
+    std::vector<unsigned char> block(size);
+    auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(block.data());
+    if (GetAdaptersInfo(list, &size) != NO_ERROR) return out;
+    for (; list != nullptr; list = list->Next) out.push_back(names ? list->AdapterName : list->Description);
+    return out;
+}
+
+std::string RunValue(DWORD* type, DWORD* bytes) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return "<no Run key>";
+    }
+    char data[1024];
+    *bytes = sizeof data;
+    LONG status = RegQueryValueExA(key, "Network Vorel", nullptr, type, reinterpret_cast<BYTE*>(data), bytes);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "<status " + std::to_string(status) + ">";
+    return std::string(data, *bytes);
+}
+
+TEST_F(JniHarness, EveryExportIsFoundByTheNameAJvmLooksUp) {
+    std::vector<std::string> missing;
+    for (const char* method : kMethods) {
+        if (!Has(method)) missing.push_back(method);
+    }
+    std::string list;
+    for (const auto& m : missing) list += " " + m;
+    if (RequireAll()) {
+        EXPECT_TRUE(missing.empty()) << "not exported:" << list;
+    } else if (!missing.empty()) {
+        std::printf("not exported yet:%s\n", list.c_str());
+    }
+    EXPECT_GT(exports_.size(), 0u);
+}
+
+TEST_F(JniHarness, Inventory_AgreesWithTheIpHelperAndDescribesEachCard) {
+    REQUIRE_EXPORTS("GetCardNumbers", "GetCardDescription", "GetCardNumber");
+    std::vector<std::string> descriptions = IpHelperAdapters();
+    std::string out;
+    jint count = CallCaptured<jint>(&out, "GetCardNumbers");
+    EXPECT_EQ(out, "");
+    ASSERT_EQ(count, static_cast<jint>(descriptions.size()));
+    for (jint i = 0; i < count; ++i) {
+        jstring description = Call<jstring>("GetCardDescription", i);
+        EXPECT_EQ(jvm_->Text(description), descriptions[static_cast<size_t>(i)]) << "index " << i;
+    }
+    // Beyond the list, and below it: an empty string (the choice made for the undefined case).
+    EXPECT_EQ(jvm_->Text(Call<jstring>("GetCardDescription", count)), "");
+    EXPECT_EQ(jvm_->Text(Call<jstring>("GetCardDescription", static_cast<jint>(-1))), "");
+    EXPECT_EQ(Call<jint>("GetCardNumber"), 0) << "no DriverStart yet";
+    EXPECT_EQ(jvm_->Calls("NewStringUTF") + jvm_->Calls("NewString"), count + 2);
+}
+
+TEST_F(JniHarness, Administrator_WineUserIsAnAdministrator) {
+    REQUIRE_EXPORTS("isAdmin");
+    std::string out;
+    EXPECT_EQ(CallCaptured<jint>(&out, "isAdmin"), 1);
+    EXPECT_EQ(out, "");
+}
+
+TEST_F(JniHarness, Services_WithoutTheServiceEachOperationAnswersAsSpecified) {
+    REQUIRE_EXPORTS("isServiceInstalled", "isServiceRunning", "startService", "stopService", "deleteService");
+    EXPECT_EQ(Call<jint>("isServiceInstalled"), 0);
+    EXPECT_EQ(Call<jint>("isServiceRunning"), 0);
+    EXPECT_EQ(Call<jint>("startService"), 0);
+    EXPECT_EQ(Call<jint>("stopService"), 1);
+    EXPECT_EQ(Call<jint>("deleteService"), 0);
+}
+
+TEST_F(JniHarness, Autostart_WritesTheExactCommandLineAndRemovesIt) {
+    REQUIRE_EXPORTS("installSystray", "removeSystray");
+    struct Case {
+        std::string home;
+        std::string launch;
+        std::string expected;
+    } cases[] = {
+        {"C:\\Program Files\\Vorel\\", "-Xmx64m com.larkspire.vorel.Main",
+         "javaw -cp \"C:\\Program Files\\Vorel\\./Vorel.jar\" -Xmx64m com.larkspire.vorel.Main "
+         "-home \"C:\\Program Files\\Vorel\\\" -systray"},
+        {"", "Main", "javaw -cp \"./Vorel.jar\" Main -home \"\" -systray"},
+        // Modified UTF-8 bytes reach the registry unconverted, through the ANSI calls.
+        {"C:\\V\xC3\xA9rel\\", "M", "javaw -cp \"C:\\V\xC3\xA9rel\\./Vorel.jar\" M -home \"C:\\V\xC3\xA9rel\\\" -systray"},
+    };
+    for (const auto& c : cases) {
+        jstring home = jvm_->NewJavaString(c.home);
+        jstring launch = jvm_->NewJavaString(c.launch);
+        std::string out;
+        EXPECT_EQ(CallCaptured<jboolean>(&out, "installSystray", home, launch), JNI_TRUE) << c.home;
+        EXPECT_EQ(out, "");
+        DWORD type = 0, bytes = 0;
+        std::string data = RunValue(&type, &bytes);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(data, c.expected + '\0') << c.home;
+        EXPECT_EQ(bytes, c.expected.size() + 1);
+    }
+    EXPECT_EQ(jvm_->Calls("GetStringUTFChars"), 6);
+    EXPECT_EQ(Call<jboolean>("removeSystray"), JNI_TRUE);
+    DWORD type = 0, bytes = 0;
+    EXPECT_EQ(RunValue(&type, &bytes), "<status 2>");
+    EXPECT_EQ(Call<jboolean>("removeSystray"), JNI_TRUE) << "no entry to remove";
+}
+
+TEST_F(JniHarness, MessageBox_NeverBlocksAndShowsTheTextUnderTheCaption) {
+    REQUIRE_EXPORTS("messageBox");
+    jstring text = jvm_->NewJavaString("Capture stopped");
+    jboolean shown = Call<jboolean>("messageBox", text);
+    if (g_boxes.empty()) {
+        // No display: MessageBoxA returns at once without a box, and the answer follows its result.
+        std::printf("no display: MessageBoxA showed no box; messageBox answered %d\n", shown);
+    } else {
+        ASSERT_EQ(g_boxes.size(), 1u);
+        EXPECT_EQ(g_boxes[0].caption, "Network Vorel");
+        EXPECT_EQ(g_boxes[0].text, "Capture stopped");
+        EXPECT_EQ(shown, JNI_TRUE);
+    }
+    EXPECT_EQ(jvm_->Calls("GetStringUTFChars"), 1);
+}
+
+TEST_F(JniHarness, Capture_BeforeAnyStartEachCallPrintsItsLinesOnly) {
+    REQUIRE_EXPORTS("GetFrameFromDriver", "DriverStop", "FreeOnExit", "SetPausedOn", "IsPausedOn");
+    jbyteArray frame = jvm_->NewJavaArray(64, 0x55);
+    std::string out;
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetFrameFromDriver", frame, static_cast<jint>(64)), 0);
+    EXPECT_EQ(out,
+              "ERROR on line 802 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n"
+              "..pAdapter is NULL\n");
+    EXPECT_EQ(jvm_->Bytes(frame), std::vector<jbyte>(64, 0x55));
+    CallCaptured<void>(&out, "DriverStop");
+    EXPECT_EQ(out,
+              "WARNING on line 755 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_Stop():\n"
+              "..pAdapter is NULL, implying the driver is NOT started.\n");
+    CallCaptured<void>(&out, "FreeOnExit");
+    EXPECT_EQ(out,
+              "WARNING on line 776 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_Stop():\n"
+              "..pAdapter is NULL, implying the driver is NOT started.\n");
+
+    Call<void>("SetPausedOn", static_cast<jboolean>(JNI_TRUE));
+    EXPECT_EQ(Call<jboolean>("IsPausedOn"), JNI_TRUE);
+    Call<void>("SetPausedOn", static_cast<jboolean>(JNI_FALSE));
+    EXPECT_EQ(Call<jboolean>("IsPausedOn"), JNI_FALSE);
+}
+
+TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages) {
+    REQUIRE_EXPORTS("DriverStart", "GetCardNumbers", "GetCardNumber", "GetFrameFromDriver");
+    std::vector<std::string> descriptions = IpHelperAdapters();
+    // Card 1 of an empty list would end the process (Part 2.2): only with an adapter.
+    if (descriptions.empty()) GTEST_SKIP() << "Wine lists no adapter on this machine";
+    std::string out;
+    // Wine has no packet driver device: the DOS name is defined (see DefineDosDeviceARecorded), CreateFile fails.
+    g_dosDeviceCalls.clear();
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(1)), -1);
+    if (RunningOnWine()) {
+        std::string name = IpHelperAdapters(true)[0];
+        ASSERT_EQ(g_dosDeviceCalls.size(), 1u);
+        EXPECT_EQ(g_dosDeviceCalls[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
+        EXPECT_EQ(g_dosDeviceCalls[0].device, "Packet_NetVorel_" + name);
+        EXPECT_EQ(g_dosDeviceCalls[0].target, "\\Device\\NetVorel_" + name);
+    }
+    EXPECT_NE(out.find("\n*** ERROR: could not open the Adapter: " + descriptions[0] + " ***\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(Call<jint>("GetCardNumber"), 1);
+    jbyteArray frame = jvm_->NewJavaArray(16, 0);
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetFrameFromDriver", frame, static_cast<jint>(16)), 0);
+    EXPECT_NE(out.find("..pAdapter is NULL\n"), std::string::npos) << out;
+}
+
+}  // namespace

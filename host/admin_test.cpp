@@ -91,11 +91,12 @@ int AdministratorTest(void) {
     }
 
 CleanUp:
-    // 12. In this order: the DACL, the descriptor, the SID. Then (the implementer's choice) the impersonation
-    // is ended on every exit.
+    // 12. In this order: the DACL, the descriptor, the SID. Then (the implementer's choice) the token is
+    // closed and the impersonation is ended on every exit.
     if (pDacl != NULL) LocalFree((HLOCAL)pDacl);
     if (pSecurityDescriptor != NULL) LocalFree((HLOCAL)pSecurityDescriptor);
     if (pAdministratorsSid != NULL) FreeSid(pAdministratorsSid);
+    if (hToken != NULL) CloseHandle(hToken);
     if (!bReverted) RevertToSelf();
 
     // 13.

@@ -20,3 +20,7 @@ int WideCompare(const WCHAR* a, const WCHAR* b);
 
 // The console's bytes for a UTF-16 string (NUL-terminated, or at most `limit` units).
 std::string ConsoleText(const WCHAR* text, size_t limit = static_cast<size_t>(-1));
+
+// Writes UTF-16 text to standard output through the platform's wide-character output (Windows: wprintf's
+// "%ls"); on Linux as the console's bytes through the same stdio stream as printf, whose orientation it keeps.
+void WriteConsoleTextW(const WCHAR* text);

@@ -71,6 +71,7 @@ bool AskTerminalYes() {
 int Show(const std::string& caption, const std::string& text, UINT style) {
     std::lock_guard<std::mutex> guard(dialogsLock);
     Shown().push_back(StandInDialog{caption, text, style});
+    std::fflush(stdout);  // what the program wrote before the box comes before it on a shared terminal
     std::fprintf(stderr, "[MessageBox] %s (style 0x%x)\n%s\n", caption.c_str(), style, text.c_str());
     std::fflush(stderr);
     UINT buttons = style & 0xF;

@@ -87,6 +87,8 @@ void StandInNetCfgOnCall(std::function<void(const std::string& call)> observer);
 std::vector<std::string> StandInNetCfgCalls();
 // Forgets answers, delays (the environment's too), the log, the observer and the wait cap.
 void StandInClearNetCfg();
+// Blocks from CoTaskMemAlloc not yet given back with CoTaskMemFree.
+long StandInCoTaskMemBlocks();
 
 // ---- Console ----
 // Delivers a console control event to the registered handlers on the stand-in's dispatch thread, as a
@@ -94,3 +96,44 @@ void StandInClearNetCfg();
 bool StandInRaiseConsoleEvent(DWORD ctrlType);
 // Handlers registered now (SetConsoleCtrlHandler adds one per call, as the system does).
 size_t StandInConsoleHandlerCount();
+
+// ---- Handles and packet driver devices ----
+// Handles of the stand-in's handle table (events, devices) not yet closed, to find leaks.
+size_t StandInOpenHandleCount();
+// Device calls answer to StandInFailCall as "DefineDosDevice", "QueryDosDevice", "CreateFile", "ReadFile",
+// "GetOverlappedResult", "DeviceIoControl", "CreateEvent", "SetEvent", "ResetEvent", "WaitForSingleObject" and
+// "CloseHandle" (a failed DefineDosDevice defines nothing).
+//
+// A scripted device object at `devicePath` (e.g. "\\Device\\NetVorel_test0"); it comes before live and
+// replay devices of the same path. Adding it again starts its script afresh. Each queued reply completes one
+// read, in order; a read with nothing queued waits until something is queued or the device is closed.
+void StandInAddScriptedDevice(const char* devicePath);
+// The read succeeds with these bytes (cut to the read's length) as its block.
+void StandInScriptBlock(const char* devicePath, std::vector<unsigned char> block);
+// The read succeeds with 0 bytes transferred.
+void StandInScriptEmptyRead(const char* devicePath);
+// The read fails with `error`.
+void StandInScriptFailedRead(const char* devicePath, DWORD error);
+// From now on every DeviceIoControl fails with `error` (0: answered as the driver would again).
+void StandInScriptRefuseRequests(const char* devicePath, DWORD error);
+// One DeviceIoControl as the device received it.
+struct StandInIoControl {
+    DWORD code;
+    std::vector<unsigned char> input;  // the input buffer's bytes
+    DWORD outputSize;
+};
+struct StandInScriptedDeviceState {
+    unsigned opens = 0;        // successful CreateFile calls so far
+    unsigned openNow = 0;      // handles open now
+    unsigned readsIssued = 0;  // ReadFile calls that reached the device
+    size_t repliesLeft = 0;    // queued replies not yet used
+    bool promiscuous = false;  // as the last accepted packet filter left it (cleared on close)
+    std::vector<StandInIoControl> ioControls;
+};
+StandInScriptedDeviceState StandInScriptedDevice(const char* devicePath);
+// The paths CreateFileA/W were asked to open, in order (UTF-8).
+std::vector<std::string> StandInCreateFileCalls();
+// Forgets DOS names, scripted devices and the CreateFile log; open handles stay usable.
+void StandInResetDevices();
+// Live capture devices: frames received and dropped as libpcap counts them; false for other handles.
+bool StandInDeviceCaptureStats(HANDLE hDevice, unsigned* received, unsigned* dropped);

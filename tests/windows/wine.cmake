@@ -2,6 +2,13 @@
 # CMAKE_CROSSCOMPILING_EMULATOR) in a throw-away prefix that the fixture `wine` creates first
 # (Wine.PrefixSetup: wineboot -i and a wineserver kept for the run) and removes last (Wine.PrefixCleanup).
 # No display: message boxes return at once. The tests share the prefix's registry, so they run one at a time.
+# A cross build without an emulator (i686: this machine cannot run 32-bit code) builds the programs, runs none.
+if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+  function(tamsil_wine_test target)
+  endfunction()
+  return()
+endif()
+
 set(TAMSIL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(TAMSIL_WINESERVER /usr/lib/wine/wineserver CACHE FILEPATH "Wine's server (Debian: /usr/lib/wine/wineserver)")
 if(NOT TAMSIL_WINE_LOADER)

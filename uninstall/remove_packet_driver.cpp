@@ -1,0 +1,22 @@
+// RemovePacketDriver (Part 4.2): open the configuration, remove the component, apply, close.
+#include <cstdio>
+
+#include "uninstall/network_configuration.h"
+
+HRESULT RemovePacketDriver(LPCWSTR componentId) {
+    INetCfg* pConfig = NULL;
+
+    HRESULT hr = OpenNetworkConfiguration(&pConfig);
+    if (FAILED(hr)) return hr;  // nothing more is written; ProgressRunning stays true
+
+    hr = UninstallNetworkComponent(pConfig, componentId);
+    if (hr == S_OK) {
+        hr = pConfig->Apply();
+        if (hr == S_OK) printf("\nFinished uninstalling.\n");
+    } else if (hr != S_FALSE) {
+        printf("\nAn error occured.");
+    }
+
+    CloseNetworkConfiguration(pConfig);
+    return hr;
+}

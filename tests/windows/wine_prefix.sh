@@ -16,12 +16,17 @@ case $action in
     mkdir -p "$prefix"
     log=$prefix.log
     start=$(date +%s)
-    # -p: the server stays for 60 s after its last client instead of 3 s, so each test starts fast;
-    # cleanup ends it, and it ends by itself when cleanup never runs.
-    "$server" -p60 </dev/null >"$log" 2>&1
-    if ! timeout 180 "$loader" wineboot -i </dev/null >>"$log" 2>&1; then
+    if ! timeout 180 "$loader" wineboot -i </dev/null >"$log" 2>&1; then
       echo "wineboot -i failed in $prefix:" >&2; cat "$log" >&2; exit 1
     fi
+    # Then a server that stays for 60 s after its last client (Debian's default is 0 s), so that each test
+    # starts fast; cleanup ends it, and it ends by itself when cleanup never runs. It is started only after
+    # the server of wineboot -i has ended: one kept from before wineboot -i was seen to end up with two
+    # services.exe, which answered the Service Control Manager calls by turns. A plain wineboot then starts
+    # the prefix's services once.
+    timeout 60 "$server" -w </dev/null >>"$log" 2>&1 || "$server" -k </dev/null >>"$log" 2>&1 || true
+    "$server" -p60 </dev/null >>"$log" 2>&1
+    timeout 60 "$loader" wineboot </dev/null >>"$log" 2>&1 || true
     echo "Wine prefix $prefix ready in $(( $(date +%s) - start )) s"
     ;;
   cleanup)

@@ -19,6 +19,9 @@ case $action in
     if ! timeout 180 "$loader" wineboot -i </dev/null >"$log" 2>&1; then
       echo "wineboot -i failed in $prefix:" >&2; cat "$log" >&2; exit 1
     fi
+    # Windows without a display: Wine's null graphics driver. Message boxes are then real windows that the tests
+    # find and answer (without it, MessageBox fails at once with 1400 and no box exists to check).
+    "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
     # Then a server that stays for 60 s after its last client (Debian's default is 0 s), so that each test
     # starts fast; cleanup ends it, and it ends by itself when cleanup never runs. It is started only after
     # the server of wineboot -i has ended: one kept from before wineboot -i was seen to end up with two

@@ -1,0 +1,99 @@
+// ousterling (Parts 4.1, 4.2) as a whole program under Wine: started with its standard output on a pipe,
+// its dialogues answered by MessageBoxAnswerer, its transcript and exit code checked. Wine's network
+// configuration objects answer CoCreateInstance, the lock, Initialize and Uninitialize with S_OK and
+// FindComponent with E_NOTIMPL, so the removal takes the "FindComponent fails" road of Part 4.2.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "windows/win32/message_box_answerer.h"
+
+namespace {
+
+struct ProgramRun {
+    std::string output;
+    DWORD exitCode;
+    std::vector<AnsweredBox> boxes;
+};
+
+// Starts ousterling.exe (beside this program), answers its boxes (`yes` for the confirmation) and collects
+// its standard output until it ends.
+ProgramRun RunOusterling(bool yes) {
+    ProgramRun run{"", 0xFFFFFFFFu, {}};
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string self(path, n);
+    std::string program = self.substr(0, self.find_last_of('\\') + 1) + "ousterling.exe";
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION process{};
+    std::string commandLine = program;
+    commandLine.insert(commandLine.begin(), '"');
+    commandLine += '"';
+    BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        run.output = "<CreateProcess failed with " + std::to_string(GetLastError()) + ">";
+        return run;
+    }
+    {
+        MessageBoxAnswerer answerer(process.dwProcessId, yes);
+        char buffer[512];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
+        WaitForSingleObject(process.hProcess, 30000);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        run.boxes = answerer.Boxes();
+    }
+    CloseHandle(readEnd);
+    // The C library writes standard output in text mode: each "\n" of the program reaches the pipe as "\r\n".
+    for (size_t at = run.output.find("\r\n"); at != std::string::npos; at = run.output.find("\r\n", at)) {
+        run.output.erase(at, 1);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return run;
+}
+
+const char kRemoveCaption[] = "Remove Network Vorel Packet Driver";
+const char kConfirmation[] = "Network Vorel will not work without the Packet Driver.\nAre you sure you want to uninstall it?";
+
+TEST(OusterlingUnderWine, AnsweringNo_NoTranscriptNoFurtherDialogueExitZero) {
+    ProgramRun run = RunOusterling(false);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    ASSERT_EQ(run.boxes.size(), 1u) << "the Wine user is an administrator: the confirmation alone";
+    EXPECT_EQ(run.boxes[0].caption, kRemoveCaption);
+    EXPECT_EQ(run.boxes[0].text, kConfirmation);
+    EXPECT_TRUE(run.boxes[0].hasYes && run.boxes[0].hasNo);
+}
+
+TEST(OusterlingUnderWine, AnsweringYes_FindComponentFailsWithTheNotFoundAndErrorLines) {
+    ProgramRun run = RunOusterling(true);
+    EXPECT_EQ(run.exitCode, 0u);
+    // Progress dots may come between the look-up line and its mark, and one may land right after the mark.
+    std::regex expected(
+        "\\nLooking for the Network Vorel Packet Driver\\.\\.\\.\\.* failed\\.\\.?"
+        "\\nDid not find an existing Network Vorel Packet Driver\\.\\n"
+        "\\nAn error occured\\.\\.?");
+    EXPECT_TRUE(std::regex_match(run.output, expected)) << "transcript: [" << run.output << "]";
+    ASSERT_EQ(run.boxes.size(), 1u) << "E_NOTIMPL is neither S_OK nor S_FALSE: no closing dialogue";
+    EXPECT_EQ(run.boxes[0].text, kConfirmation);
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+# The delivery benchmark in a JVM: `cmake --build <build> --target bench_delivery` builds and runs it.
+# The library under test is built a second time as bench-lib/libtamsil.so with the benchmark's own natives
+# (baselines and a feeder for the stand-in's scripted device) beside the real exports.
+if(TARGET tamsil_java AND NOT WIN32)
+  add_library(tamsil_bench SHARED $<TARGET_OBJECTS:tamsil_objects> ${CMAKE_CURRENT_LIST_DIR}/jni_bench_natives.cpp)
+  target_link_libraries(tamsil_bench PRIVATE tamsil_platform tamsil_jni)
+  set_target_properties(tamsil_bench PROPERTIES OUTPUT_NAME tamsil LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench-lib)
+  file(GLOB _bench_java CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/jvm/vorel/bench/*.java)
+  set(_bench_classes ${CMAKE_BINARY_DIR}/bench-classes)
+  add_custom_command(OUTPUT ${_bench_classes}/.stamp
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${_bench_classes}
+    COMMAND ${Java_JAVAC_EXECUTABLE} -Xlint:all -Werror -cp ${TAMSIL_JAVA_CLASSES} -d ${_bench_classes} ${_bench_java}
+    COMMAND ${CMAKE_COMMAND} -E touch ${_bench_classes}/.stamp
+    DEPENDS ${_bench_java} ${TAMSIL_JAVA_CLASSES}/.stamp)
+  add_custom_target(bench_delivery
+    COMMAND ${Java_JAVA_EXECUTABLE} -Djava.library.path=${CMAKE_BINARY_DIR}/bench-lib
+            -cp ${TAMSIL_JAVA_CLASSES}:${_bench_classes} vorel.bench.DeliveryBenchmark
+    DEPENDS tamsil_bench ${_bench_classes}/.stamp
+    USES_TERMINAL)
+endif()

@@ -1,0 +1,61 @@
+// Natives of the delivery benchmark: the baselines measured beside GetFrameFromDriver in the same run, and a
+// feeder that queues pre-built blocks on the stand-in's scripted device.
+#include <jni.h>
+#include <malloc.h>
+
+#include <cstring>
+#include <vector>
+
+#include "linux/testing.h"
+
+namespace {
+
+const char kDevice[] = "\\Device\\NetVorel_bench0";
+unsigned char source[65536];
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_vorel_bench_Baselines_prepareDevice(JNIEnv*, jclass) {
+    // Keep the feeder's half-megabyte blocks in the heap: otherwise every queued block is a fresh mapping
+    // whose page faults and unmapping would be measured as delivery time.
+    mallopt(M_MMAP_THRESHOLD, 64 << 20);
+    mallopt(M_TRIM_THRESHOLD, 256 << 20);
+    StandInSetAdapters("bench0|Benchmark device");
+    StandInAddScriptedDevice(kDevice);
+}
+
+// Queues `blocks` full blocks of frames of `frameLength` bytes; returns the frames queued.
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_feed(JNIEnv*, jclass, jint frameLength, jint blocks) {
+    const size_t capacity = 0x78000;
+    const size_t perBlock = (capacity - 16) / (2 + static_cast<size_t>(frameLength));
+    std::vector<unsigned char> block(16 + perBlock * (2 + static_cast<size_t>(frameLength)));
+    block[4] = static_cast<unsigned char>(perBlock);
+    block[5] = static_cast<unsigned char>(perBlock >> 8);
+    for (size_t i = 0; i < perBlock; ++i) {
+        unsigned char* record = block.data() + 16 + i * (2 + static_cast<size_t>(frameLength));
+        record[0] = static_cast<unsigned char>(frameLength);
+        record[1] = static_cast<unsigned char>(frameLength >> 8);
+        std::memset(record + 2, static_cast<int>(i), static_cast<size_t>(frameLength));
+    }
+    for (jint b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, block);
+    return static_cast<jint>(perBlock) * blocks;
+}
+
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_emptyCall(JNIEnv*, jclass) { return 0; }
+
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_regionCopy(JNIEnv* env, jclass, jbyteArray array, jint length) {
+    env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte*>(source));
+    return length;
+}
+
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_elementsCopy(JNIEnv* env, jclass, jbyteArray array, jint length) {
+    jbyte* elements = env->GetByteArrayElements(array, nullptr);
+    if (elements == nullptr) return 0;
+    std::memcpy(elements, source, static_cast<size_t>(length));
+    env->ReleaseByteArrayElements(array, elements, 0);
+    return length;
+}
+
+}  // extern "C"

@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build" -j 2 --target tamsil tamsil_java >/dev/null
-exec java -Djava.library.path="$root/build" -cp "$root/build/java-classes" com.larkspire.vorel.console.CaptureConsole "$@"
+build="$root/build-release"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSIL_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target tamsil tamsil_java >/dev/null
+exec java -Djava.library.path="$build" -cp "$build/java-classes" com.larkspire.vorel.console.CaptureConsole "$@"

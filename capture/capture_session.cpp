@@ -83,7 +83,9 @@ bool AllocateStorage() {
 LONG DriverStart(LONG cardNumber) {
     nRequestedCard = cardNumber;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    if (nSelectedCard == cardNumber && pAdapter.load() != nullptr) {
+    // The same card again: delivery resumes without reopening, provided the earlier start completed (a start
+    // that failed after opening the device left no read request, and answering 0 then would be a lie).
+    if (nSelectedCard == cardNumber && pAdapter.load() != nullptr && pPacket.load() != nullptr) {
         bRunning = 1;
         return 0;
     }

@@ -265,6 +265,13 @@ TEST_F(CaptureSession, StorageFailures_PrintTheirErrors) {
     EXPECT_EQ(Output([] { EXPECT_EQ(Next().length, 0); }),
               "ERROR on line 808 of file tamsil: Java_com_larkspire_vorel_utils_NativeCollection_ReadFrameFromDriver()\n"
               "..pPacket is NULL\n");
+    // Starting the same card again completes the start instead of reporting the half-open device as started.
+    EXPECT_EQ(Output([&] { result = DriverStart(1); }),
+              "User selected Adapter: Test adapter\nAdapter Test adapter successfully opened\n\n");
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(StandInScriptedDevice(kDevice0).openNow, 1u);
+    StandInScriptBlock(kDevice0, Block({Frame(2, 5)}));
+    EXPECT_EQ(Next().bytes, Frame(2, 5));
 }
 
 TEST_F(CaptureSession, ConsoleControl_CtrlCReleasesAndExitsOthersPassOn) {

@@ -20,9 +20,9 @@ struct ProgramRun {
     std::vector<AnsweredBox> boxes;
 };
 
-// Starts ousterling.exe (beside this program), answers its boxes (`yes` for the confirmation) and collects
-// its standard output until it ends.
-ProgramRun RunOusterling(bool yes) {
+// Starts ousterling.exe (beside this program), with `token` as its primary token when given, answers its
+// boxes (`yes` for the confirmation) and collects its standard output until it ends.
+ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
     ProgramRun run{"", 0xFFFFFFFFu, {}};
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -43,8 +43,11 @@ ProgramRun RunOusterling(bool yes) {
     std::string commandLine = program;
     commandLine.insert(commandLine.begin(), '"');
     commandLine += '"';
-    BOOL started = CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &process);
+    BOOL started = token != nullptr
+                       ? CreateProcessAsUserA(token, program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                              nullptr, nullptr, &startup, &process)
+                       : CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &process);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -94,6 +97,28 @@ TEST(OusterlingUnderWine, AnsweringYes_FindComponentFailsWithTheNotFoundAndError
     EXPECT_TRUE(std::regex_match(run.output, expected)) << "transcript: [" << run.output << "]";
     ASSERT_EQ(run.boxes.size(), 1u) << "E_NOTIMPL is neither S_OK nor S_FALSE: no closing dialogue";
     EXPECT_EQ(run.boxes[0].text, kConfirmation);
+}
+
+TEST(OusterlingUnderWine, WithoutAdministratorRights_OnlyTheNotAdministratorDialogue) {
+    // This process's token with the Administrators group for deny only: what a filtered (UAC) token holds.
+    HANDLE own = nullptr, restricted = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own));
+    SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    ASSERT_TRUE(AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                         &administrators));
+    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    ASSERT_TRUE(CreateRestrictedToken(own, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &restricted)) << GetLastError();
+    ProgramRun run = RunOusterling(true, restricted);
+    CloseHandle(restricted);
+    CloseHandle(own);
+    FreeSid(administrators);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    ASSERT_EQ(run.boxes.size(), 1u);
+    EXPECT_EQ(run.boxes[0].caption, kRemoveCaption);
+    EXPECT_EQ(run.boxes[0].text, "You need administrator rights to uninstall the packet driver.");
+    EXPECT_TRUE(run.boxes[0].hasOk && !run.boxes[0].hasYes);
 }
 
 }  // namespace

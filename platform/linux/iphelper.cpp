@@ -195,7 +195,7 @@ extern "C" DWORD WINAPI GetAdaptersInfo(PIP_ADAPTER_INFO AdapterInfo, PULONG Siz
         CopyText(info.AdapterName, entry.name);
         CopyText(info.Description, entry.description);
         info.AddressLength = static_cast<UINT>(std::min(entry.mac.size(), sizeof info.Address));
-        std::memcpy(info.Address, entry.mac.data(), info.AddressLength);
+        if (info.AddressLength != 0) std::memcpy(info.Address, entry.mac.data(), info.AddressLength);
         CopyText(info.IpAddressList.IpAddress.String, entry.ipv4.empty() ? "0.0.0.0" : entry.ipv4);
         CopyText(info.IpAddressList.IpMask.String, "0.0.0.0");
         CopyText(info.GatewayList.IpAddress.String, "0.0.0.0");

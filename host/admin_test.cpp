@@ -1,4 +1,4 @@
-// The administrator test (Part 3.1): does the caller's token hold the built-in Administrators alias as an
+// The administrator test: does the caller's token hold the built-in Administrators alias as an
 // enabled group? A private security descriptor grants access 1 to S-1-5-32-544 only; AccessCheck answers.
 // Built into tamsil (isAdmin) and into ousterling; it uses the platform and nothing else.
 #include "host/admin_test.h"

@@ -1,4 +1,4 @@
-// The administrator test of Part 3.1: the one piece of code that tamsil (isAdmin) and ousterling share.
+// The administrator test: the one piece of code that tamsil (isAdmin) and ousterling share.
 #pragma once
 
 // Answers 1 when the calling thread's token (or the process token when the thread has none) would be granted

@@ -1,4 +1,4 @@
-// The tray-mode autostart entry (Part 3.2): a javaw command line under the machine-wide Run key, written
+// The tray-mode autostart entry: a javaw command line under the machine-wide Run key, written
 // with the ANSI registry calls from the bytes the Java side gave, unconverted. Nothing is printed.
 #include "host/autostart.h"
 
@@ -26,7 +26,7 @@ char* Append(char* pAt, const char* pText, size_t nLength) {
     return pAt + nLength;
 }
 
-// RegCreateKeyExA on the Run key as Part 3.2 describes it; NULL when it cannot be opened or created.
+// RegCreateKeyExA on the Run key as the autostart entry needs it; NULL when it cannot be opened or created.
 HKEY OpenRunKey(void) {
     HKEY hKey = NULL;
     DWORD dwDisposition = 0;  // created or opened: not looked at

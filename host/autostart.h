@@ -1,4 +1,4 @@
-// The tray-mode autostart entry (Part 3.2): value "Network Vorel" under the machine-wide Run key.
+// The tray-mode autostart entry: value "Network Vorel" under the machine-wide Run key.
 #pragma once
 
 #include <cstddef>

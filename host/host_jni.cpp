@@ -1,4 +1,4 @@
-// JNI exports of the host services (Parts 3.1 and 3.2): thin conversions around the plain functions.
+// JNI exports of the host services: thin conversions around the plain functions.
 // String arguments are taken with GetStringUTFChars in argument order and released before the export
 // returns; an argument that is null, or for which the JVM yields no text, answers JNI_FALSE. No Java
 // exception is left pending and none is thrown.

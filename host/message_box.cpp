@@ -1,4 +1,4 @@
-// The warning message box of the Java side (Part 3.2): the text as the Java side gave it, to MessageBoxA.
+// The warning message box of the Java side: the text as the Java side gave it, to MessageBoxA.
 #include "host/message_box.h"
 
 #include "platform/win32.h"

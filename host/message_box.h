@@ -1,4 +1,4 @@
-// The warning message box of the Java side (Part 3.2).
+// The warning message box of the Java side.
 #pragma once
 
 extern const char kMessageBoxCaption[];  // "Network Vorel"

@@ -1,4 +1,4 @@
-// Control of the Windows service "Network Vorel" through the Service Control Manager (Part 3.1).
+// Control of the Windows service "Network Vorel" through the Service Control Manager.
 // No operation prints anything; every failure shows only as the answer 0 (none at all for the stop).
 #include "host/service_control.h"
 

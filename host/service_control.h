@@ -1,4 +1,4 @@
-// Control of the Windows service "Network Vorel" (Part 3.1). Each call opens the local Service Control
+// Control of the Windows service "Network Vorel". Each call opens the local Service Control
 // Manager with full access and the service by its key name with full access, does one thing, closes both
 // handles and answers 1 or 0.
 #pragma once

@@ -1,4 +1,4 @@
-// CloseNetworkConfiguration (Part 4.2): uninitialise, give back the write lock, release, uninitialise COM.
+// CloseNetworkConfiguration: uninitialise, give back the write lock, release, uninitialise COM.
 #include "uninstall/network_configuration.h"
 
 HRESULT CloseNetworkConfiguration(INetCfg* pConfig) {

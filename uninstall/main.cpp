@@ -1,4 +1,4 @@
-// ousterling, the driver removal program (Part 4.1): administrator test, confirmation, removal with progress
+// ousterling, the driver removal program: administrator test, confirmation, removal with progress
 // dots, result dialogue. Exit code 0 on every path; command-line arguments are ignored.
 #include <cstdio>
 #include <cstdlib>

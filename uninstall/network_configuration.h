@@ -1,11 +1,11 @@
-// Network configuration access (Part 4.2): removal of the packet driver's network component through the
+// Network configuration access: removal of the packet driver's network component through the
 // platform's network configuration objects (CLSID_CNetCfg), with its console transcript.
 #pragma once
 
 #include "platform/win32.h"
 
 // The whole removal: S_OK when the component was removed and the change applied, S_FALSE when it was not found
-// (or a later step answered S_FALSE), any other value as the platform answered it. Part 4.1 calls it with
+// (or a later step answered S_FALSE), any other value as the platform answered it. The program calls it with
 // PacketDriverComponentId.
 HRESULT RemovePacketDriver(LPCWSTR componentId);
 

@@ -1,4 +1,4 @@
-// OpenNetworkConfiguration (Part 4.2): COM, the configuration object, its write lock and its initialisation.
+// OpenNetworkConfiguration: COM, the configuration object, its write lock and its initialisation.
 #include <cstdio>
 
 #include "uninstall/network_configuration.h"

@@ -1,4 +1,4 @@
-// ProgressThread (Part 4.1): a dot, then one every 300 ms, for as long as ProgressBusy stays set.
+// ProgressThread: a dot, then one every 300 ms, for as long as ProgressBusy stays set.
 #include "uninstall/progress_thread.h"
 
 #include <cstdio>

@@ -1,4 +1,4 @@
-// The progress thread of ousterling (Part 4.1): dots on standard output while Part 4.2 is busy.
+// The progress thread of ousterling: dots on standard output while the removal is busy.
 #pragma once
 
 #include "platform/win32.h"

@@ -1,4 +1,4 @@
-// The process-wide state of the driver removal (Parts 4.1, 4.2): the progress flags and the component ID.
+// The process-wide state of the driver removal: the progress flags and the component ID.
 #pragma once
 
 #include <atomic>
@@ -8,7 +8,7 @@
 // The packet driver's component ID in the network configuration: "Larkspire".
 extern const WCHAR PacketDriverComponentId[];
 
-// Written by Part 4.2 on the main thread, read by the progress thread without a lock: each read sees the
+// Written by the removal on the main thread, read by the progress thread without a lock: each read sees the
 // current value. ProgressRunning: true from program start until UninstallNetworkComponent ends, never true
 // again. ProgressBusy: true only while FindComponent or DeInstall runs.
 extern std::atomic<bool> ProgressRunning;

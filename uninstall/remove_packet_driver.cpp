@@ -1,4 +1,4 @@
-// RemovePacketDriver (Part 4.2): open the configuration, remove the component, apply, close.
+// RemovePacketDriver: open the configuration, remove the component, apply, close.
 #include <cstdio>
 
 #include "uninstall/network_configuration.h"

@@ -1,4 +1,4 @@
-// UninstallNetworkComponent (Part 4.2): find the component, remove it through its class's setup interface.
+// UninstallNetworkComponent: find the component, remove it through its class's setup interface.
 #include <cstdio>
 #include <cstring>
 

@@ -1,4 +1,4 @@
-# The host services (Parts 3.1, 3.2): all nine exports from a JVM, against a copy of a registry fixture.
+# The host services: all nine exports from a JVM, against a copy of a registry fixture.
 tamsil_jvm_test(jvm_host_services_admin CLASS vorel.tests.HostServicesTest ARGS admin
   ENV "TAMSIL_TOKEN=admin" REGISTRY ${CMAKE_CURRENT_SOURCE_DIR}/fixtures/host_services_stopped.reg)
 tamsil_jvm_test(jvm_host_services_user CLASS vorel.tests.HostServicesTest

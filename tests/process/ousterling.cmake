@@ -1,4 +1,4 @@
-# ousterling (Parts 4.1, 4.2): whole-process tests, and the wiring of its unit tests.
+# ousterling: whole-process tests, and the wiring of its unit tests.
 if(NOT TARGET ousterling)
   return()
 endif()
@@ -17,7 +17,7 @@ add_dependencies(ousterling_process_test ousterling netcfg_lock_holder)
 tamsil_warnings(ousterling_process_test)
 gtest_discover_tests(ousterling_process_test PROPERTIES LABELS process TIMEOUT 60 DISCOVERY_TIMEOUT 60)
 
-# The unit tests of Parts 4.1 and 4.2 (tests/unit/uninstall*_test.cpp) link the Parts' code; the tests of the
+# The unit tests of ousterling (tests/unit/uninstall*_test.cpp) link its code; the tests of the
 # stand-in's COM objects (netcfg*_test.cpp) need only the platform, which every unit test has.
 file(GLOB _ousterling_unit_tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/uninstall*_test.cpp)
 foreach(_test ${_ousterling_unit_tests})

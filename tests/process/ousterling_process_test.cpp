@@ -1,4 +1,4 @@
-// ousterling as a real process (Parts 4.1 and 4.2): one run per outcome row and edge case, checking the exact
+// ousterling as a real process: one run per outcome row and edge case, checking the exact
 // console transcript (progress dots aside), the dialogues shown (the stand-in writes them on standard error),
 // the registry file afterwards, and exit code 0.
 //
@@ -26,7 +26,7 @@ extern char** environ;
 
 namespace {
 
-// ---- Texts of Parts 4.1 and 4.2 ----
+// ---- The texts ousterling shows ----
 
 const char kLookUp[] = "\nLooking for the Network Vorel Packet Driver...";
 const char kDone[] = " done.";
@@ -252,7 +252,7 @@ protected:
     std::map<std::string, std::string> env_;
 };
 
-// ---- Part 4.1's edge cases ----
+// ---- The program's edge cases ----
 
 TEST_F(Ousterling, NotAdministrator_ShowsOnlyTheNotAdministratorDialogue) {
     env_["TAMSIL_TOKEN"] = "user";
@@ -373,7 +373,7 @@ TEST_F(Ousterling, LongSteps_ShowADotAbout300MsApart) {
     EXPECT_EQ(run.err, kConfirmedYes + kRemovedBox);
 }
 
-// ---- Part 4.2's outcome table, one run per row: chosen answers of the platform's calls ----
+// ---- The removal's outcomes, one run per row: chosen answers of the platform's calls ----
 
 enum class Final { None, Removed, NotRemoved };
 

@@ -1,4 +1,4 @@
-// The administrator test of Part 3.1 against the stand-in's tokens and AccessCheck.
+// The administrator test against the stand-in's tokens and AccessCheck.
 #include <gtest/gtest.h>
 
 #include <string>

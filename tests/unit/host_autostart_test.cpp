@@ -1,4 +1,4 @@
-// Part 3.2: the autostart entry under the Run key, and the warning message box.
+// The autostart entry under the Run key, and the warning message box.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,4 +1,4 @@
-// Part 3.1's service operations against the stand-in's Service Control Manager.
+// The service operations against the stand-in's Service Control Manager.
 #include <gtest/gtest.h>
 
 #include <string>

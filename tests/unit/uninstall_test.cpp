@@ -1,4 +1,4 @@
-// Parts 4.1 and 4.2 in process, against the stand-in's COM objects: the calls made with their arguments, the
+// ousterling in process, against the stand-in's COM objects: the calls made with their arguments, the
 // reference-release order, the progress flags, the lock holder's description freed, and the progress dots.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// The administrator test (Part 3.1) against the platform's own tokens and AccessCheck: the Linux stand-in
+// The administrator test against the platform's own tokens and AccessCheck: the Linux stand-in
 // with an administrator token (TAMSIL_TOKEN=admin, set by the test definition) and Wine, whose user is an
 // administrator, from one source.
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@ TEST(Administrator, AnAdministratorsProcessTokenAnswersOneSilently) {
 }
 
 TEST(Administrator, AfterASuccessfulCheckTheThreadNoLongerImpersonates) {
-    // The test impersonates itself and reverts after a successful AccessCheck (Part 3.1 steps 1 and 11):
+    // The test impersonates itself and reverts after a successful AccessCheck:
     // a thread that was impersonating before the call is not impersonating after it.
     ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
     HANDLE token = nullptr;

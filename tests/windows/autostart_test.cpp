@@ -1,4 +1,4 @@
-// The autostart entry (Part 3.2) read back from the Run key through the registry calls themselves: the Linux
+// The autostart entry read back from the Run key through the registry calls themselves: the Linux
 // stand-in (as an administrator, TAMSIL_TOKEN=admin) and Wine from one source. The JNI path of the same
 // entry is in tests/windows/win32/jni_harness_test.cpp; the stand-in-only cases in tests/unit.
 #include <gtest/gtest.h>

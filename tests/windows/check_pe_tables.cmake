@@ -4,7 +4,7 @@
 #         [-DEXTRA_IMPORTS=ole32] [-DREQUIRE_ALL=ON] -P check_pe_tables.cmake
 #
 # tamsil.dll: every JNI export that the library defines is exported under exactly the names a JVM looks up,
-#   32-bit: _Java_..._<m>@N (N from the full .def, the spec's stack bytes) and Java_..._<m>;
+#   32-bit: _Java_..._<m>@N (N from the full .def, the stack bytes of the arguments) and Java_..._<m>;
 #   64-bit: Java_..._<m> only.
 #   No other name is exported. An export the DLL defines (nm) but does not export fails; one it does not define
 #   yet is listed, and fails only with REQUIRE_ALL.

@@ -1,4 +1,4 @@
-// The IP Helper path of the adapter inventory (Part 2.1) against the platform's own IP Helper: the Linux
+// The IP Helper path of the adapter inventory against the platform's own IP Helper: the Linux
 // stand-in (the machine's interfaces) and Wine (the Linux host's interfaces as Windows adapters) from one
 // source. Whatever the machine has, the two IP Helper calls and the inventory must agree with each other.
 #include <gtest/gtest.h>

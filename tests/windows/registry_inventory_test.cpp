@@ -1,4 +1,4 @@
-// The registry path of the adapter inventory (Part 2.1) against a registry that the test writes through the
+// The registry path of the adapter inventory against a registry that the test writes through the
 // registry calls themselves: runs on the Linux stand-in and under Wine from this one source. The registry path
 // is forced with card number -2 (the path rule), so the platform's version does not matter.
 // Stand-in-only cases (the missing SYSTEM, CurrentControlSet and Services keys, injected failures, handle

@@ -586,7 +586,7 @@ TEST_F(JniHarness, Capture_BeforeAnyStartEachCallPrintsItsLinesOnly) {
 TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages) {
     REQUIRE_EXPORTS("DriverStart", "GetCardNumbers", "GetCardNumber", "GetFrameFromDriver");
     std::vector<std::string> descriptions = IpHelperAdapters();
-    // Card 1 of an empty list would end the process (Part 2.2): only with an adapter.
+    // Card 1 of an empty list would end the process: only with an adapter.
     if (descriptions.empty()) GTEST_SKIP() << "Wine lists no adapter on this machine";
     std::string out;
     // Wine has no packet driver device: the DOS name is defined (see DefineDosDeviceARecorded), CreateFile fails.

@@ -1,7 +1,7 @@
-// ousterling (Parts 4.1, 4.2) as a whole program under Wine: started with its standard output on a pipe,
+// ousterling as a whole program under Wine: started with its standard output on a pipe,
 // its dialogues answered by MessageBoxAnswerer, its transcript and exit code checked. Wine's network
 // configuration objects answer CoCreateInstance, the lock, Initialize and Uninitialize with S_OK and
-// FindComponent with E_NOTIMPL, so the removal takes the "FindComponent fails" road of Part 4.2.
+// FindComponent with E_NOTIMPL, so the removal takes the "FindComponent fails" road of the removal.
 #include <gtest/gtest.h>
 
 #include <windows.h>

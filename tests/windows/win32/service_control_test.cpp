@@ -1,4 +1,4 @@
-// Service control (Part 3.1) against a real Service Control Manager and a real service: vorel_test_service.exe,
+// Service control against a real Service Control Manager and a real service: vorel_test_service.exe,
 // registered by the test under the key name "Network Vorel" and removed again. Windows-only (under Wine): the
 // stand-in's Service Control Manager has no programs to start; tests/unit/host_services_test.cpp covers it.
 #include <gtest/gtest.h>

@@ -13,7 +13,7 @@ import java.util.ArrayList;
 import java.util.List;
 
 /**
- * The nine host-service exports (Parts 3.1 and 3.2) through the JVM, against the stand-in's registry file.
+ * The nine host-service exports through the JVM, against the stand-in's registry file.
  * Argument "admin": an administrator token and the service stopped (host_services_stopped.reg).
  * Argument "restricted": a token without an enabled Administrators group and the service running
  * (host_services_running.reg); argument 1 is the fixture, which the registry file must still equal at the end.

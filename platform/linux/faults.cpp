@@ -40,6 +40,18 @@ bool StandInCallFails(const char* callName, DWORD* error) {
     return true;
 }
 
+bool StandInCallFailsWithLastError(const char* callName) {
+    DWORD error = 0;
+    if (!StandInCallFails(callName, &error)) return false;
+    SetLastError(error);
+    return true;
+}
+
+BOOL StandInFailWith(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
+
 void StandInFailCall(const char* callName, DWORD error, int skip, int times) {
     std::lock_guard<std::mutex> guard(failuresLock);
     if (times == 0) {

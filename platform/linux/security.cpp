@@ -117,18 +117,6 @@ HANDLE NewTokenHandle(Token token) {
     return handle;
 }
 
-bool Fails(const char* callName) {
-    DWORD error = 0;
-    if (!StandInCallFails(callName, &error)) return false;
-    SetLastError(error);
-    return true;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 SECURITY_DESCRIPTOR* Descriptor(PSECURITY_DESCRIPTOR p) { return static_cast<SECURITY_DESCRIPTOR*>(p); }
 
 // The ACL's ACEs, checked against its size; nullopt when they do not fit.
@@ -193,14 +181,14 @@ extern "C" BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY pIdent
                                                 DWORD nSubAuthority0, DWORD nSubAuthority1, DWORD nSubAuthority2,
                                                 DWORD nSubAuthority3, DWORD nSubAuthority4, DWORD nSubAuthority5,
                                                 DWORD nSubAuthority6, DWORD nSubAuthority7, PSID* pSid) {
-    if (Fails("AllocateAndInitializeSid")) return FALSE;
+    if (StandInCallFailsWithLastError("AllocateAndInitializeSid")) return FALSE;
     if (pIdentifierAuthority == nullptr || pSid == nullptr || nSubAuthorityCount > kMaxSubAuthorities)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return StandInFailWith(ERROR_INVALID_PARAMETER);
     const DWORD subs[kMaxSubAuthorities] = {nSubAuthority0, nSubAuthority1, nSubAuthority2, nSubAuthority3,
                                             nSubAuthority4, nSubAuthority5, nSubAuthority6, nSubAuthority7};
     size_t length = kSidHeader + 4 * static_cast<size_t>(nSubAuthorityCount);
     auto* sid = static_cast<BYTE*>(std::calloc(1, length));
-    if (sid == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    if (sid == nullptr) return StandInFailWith(ERROR_NOT_ENOUGH_MEMORY);
     sid[0] = SID_REVISION;
     sid[1] = nSubAuthorityCount;
     std::memcpy(sid + 2, pIdentifierAuthority->Value, 6);
@@ -227,10 +215,10 @@ extern "C" DWORD WINAPI GetLengthSid(PSID pSid) {
     return static_cast<DWORD>(SidLength(pSid));
 }
 
-extern "C" BOOL WINAPI IsValidSid(PSID pSid) { return SidValid(pSid) ? TRUE : Fail(ERROR_INVALID_SID); }
+extern "C" BOOL WINAPI IsValidSid(PSID pSid) { return SidValid(pSid) ? TRUE : StandInFailWith(ERROR_INVALID_SID); }
 
 extern "C" BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2) {
-    if (!SidValid(pSid1) || !SidValid(pSid2)) return Fail(ERROR_INVALID_SID);
+    if (!SidValid(pSid1) || !SidValid(pSid2)) return StandInFailWith(ERROR_INVALID_SID);
     SetLastError(ERROR_SUCCESS);
     return SidLength(pSid1) == SidLength(pSid2) && std::memcmp(pSid1, pSid2, SidLength(pSid1)) == 0;
 }
@@ -238,20 +226,20 @@ extern "C" BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2) {
 // ---- Security descriptors and ACLs ----
 
 extern "C" BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor, DWORD dwRevision) {
-    if (Fails("InitializeSecurityDescriptor")) return FALSE;
-    if (pSecurityDescriptor == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (dwRevision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
+    if (StandInCallFailsWithLastError("InitializeSecurityDescriptor")) return FALSE;
+    if (pSecurityDescriptor == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
+    if (dwRevision != SECURITY_DESCRIPTOR_REVISION) return StandInFailWith(ERROR_UNKNOWN_REVISION);
     std::memset(pSecurityDescriptor, 0, sizeof(SECURITY_DESCRIPTOR));
     Descriptor(pSecurityDescriptor)->Revision = SECURITY_DESCRIPTOR_REVISION;
     return TRUE;
 }
 
 extern "C" BOOL WINAPI InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRevision) {
-    if (Fails("InitializeAcl")) return FALSE;
-    if (pAcl == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (nAclLength < sizeof(ACL)) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (StandInCallFailsWithLastError("InitializeAcl")) return FALSE;
+    if (pAcl == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
+    if (nAclLength < sizeof(ACL)) return StandInFailWith(ERROR_INSUFFICIENT_BUFFER);
     if (dwAclRevision < ACL_REVISION2 || dwAclRevision > ACL_REVISION_DS || nAclLength > 0xFFFF)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return StandInFailWith(ERROR_INVALID_PARAMETER);
     std::memset(pAcl, 0, sizeof(ACL));
     pAcl->AclRevision = static_cast<BYTE>(dwAclRevision);
     pAcl->AclSize = static_cast<WORD>(nAclLength & ~3u);
@@ -259,14 +247,14 @@ extern "C" BOOL WINAPI InitializeAcl(PACL pAcl, DWORD nAclLength, DWORD dwAclRev
 }
 
 extern "C" BOOL WINAPI AddAccessAllowedAce(PACL pAcl, DWORD dwAceRevision, DWORD AccessMask, PSID pSid) {
-    if (Fails("AddAccessAllowedAce")) return FALSE;
-    if (pAcl == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (!SidValid(pSid)) return Fail(ERROR_INVALID_SID);
-    if (dwAceRevision < ACL_REVISION2 || dwAceRevision > ACL_REVISION_DS) return Fail(ERROR_REVISION_MISMATCH);
+    if (StandInCallFailsWithLastError("AddAccessAllowedAce")) return FALSE;
+    if (pAcl == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
+    if (!SidValid(pSid)) return StandInFailWith(ERROR_INVALID_SID);
+    if (dwAceRevision < ACL_REVISION2 || dwAceRevision > ACL_REVISION_DS) return StandInFailWith(ERROR_REVISION_MISMATCH);
     std::optional<size_t> end = AcesEnd(pAcl);
-    if (!end) return Fail(ERROR_INVALID_ACL);
+    if (!end) return StandInFailWith(ERROR_INVALID_ACL);
     size_t aceSize = sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + SidLength(pSid);
-    if (*end + aceSize > pAcl->AclSize) return Fail(ERROR_ALLOTTED_SPACE_EXCEEDED);
+    if (*end + aceSize > pAcl->AclSize) return StandInFailWith(ERROR_ALLOTTED_SPACE_EXCEEDED);
     BYTE* at = reinterpret_cast<BYTE*>(pAcl) + *end;
     ACCESS_ALLOWED_ACE ace{};
     ace.Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
@@ -284,9 +272,9 @@ namespace {
 
 // The checks that every Set call makes on the descriptor it changes.
 bool UsableAbsoluteDescriptor(PSECURITY_DESCRIPTOR p) {
-    if (p == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (Descriptor(p)->Revision != SECURITY_DESCRIPTOR_REVISION) return Fail(ERROR_UNKNOWN_REVISION);
-    if (Descriptor(p)->Control & SE_SELF_RELATIVE) return Fail(ERROR_INVALID_SECURITY_DESCR);
+    if (p == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
+    if (Descriptor(p)->Revision != SECURITY_DESCRIPTOR_REVISION) return StandInFailWith(ERROR_UNKNOWN_REVISION);
+    if (Descriptor(p)->Control & SE_SELF_RELATIVE) return StandInFailWith(ERROR_INVALID_SECURITY_DESCR);
     return true;
 }
 
@@ -294,7 +282,7 @@ bool UsableAbsoluteDescriptor(PSECURITY_DESCRIPTOR p) {
 
 extern "C" BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityDescriptor, BOOL bDaclPresent, PACL pDacl,
                                                  BOOL bDaclDefaulted) {
-    if (Fails("SetSecurityDescriptorDacl")) return FALSE;
+    if (StandInCallFailsWithLastError("SetSecurityDescriptorDacl")) return FALSE;
     if (!UsableAbsoluteDescriptor(pSecurityDescriptor)) return FALSE;
     SECURITY_DESCRIPTOR* sd = Descriptor(pSecurityDescriptor);
     sd->Control &= static_cast<WORD>(~(SE_DACL_PRESENT | SE_DACL_DEFAULTED));
@@ -309,7 +297,7 @@ extern "C" BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR pSecurityD
 }
 
 extern "C" BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pGroup, BOOL bGroupDefaulted) {
-    if (Fails("SetSecurityDescriptorGroup")) return FALSE;
+    if (StandInCallFailsWithLastError("SetSecurityDescriptorGroup")) return FALSE;
     if (!UsableAbsoluteDescriptor(pSecurityDescriptor)) return FALSE;
     SECURITY_DESCRIPTOR* sd = Descriptor(pSecurityDescriptor);
     sd->Group = pGroup;
@@ -319,7 +307,7 @@ extern "C" BOOL WINAPI SetSecurityDescriptorGroup(PSECURITY_DESCRIPTOR pSecurity
 }
 
 extern "C" BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurityDescriptor, PSID pOwner, BOOL bOwnerDefaulted) {
-    if (Fails("SetSecurityDescriptorOwner")) return FALSE;
+    if (StandInCallFailsWithLastError("SetSecurityDescriptorOwner")) return FALSE;
     if (!UsableAbsoluteDescriptor(pSecurityDescriptor)) return FALSE;
     SECURITY_DESCRIPTOR* sd = Descriptor(pSecurityDescriptor);
     sd->Owner = pOwner;
@@ -329,8 +317,8 @@ extern "C" BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR pSecurity
 }
 
 extern "C" BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityDescriptor) {
-    if (Fails("IsValidSecurityDescriptor")) return FALSE;
-    if (pSecurityDescriptor == nullptr) return Fail(ERROR_INVALID_SECURITY_DESCR);
+    if (StandInCallFailsWithLastError("IsValidSecurityDescriptor")) return FALSE;
+    if (pSecurityDescriptor == nullptr) return StandInFailWith(ERROR_INVALID_SECURITY_DESCR);
     const SECURITY_DESCRIPTOR* sd = Descriptor(pSecurityDescriptor);
     bool valid = sd->Revision == SECURITY_DESCRIPTOR_REVISION && (sd->Control & SE_SELF_RELATIVE) == 0 &&
                  (sd->Owner == nullptr || SidValid(sd->Owner)) && (sd->Group == nullptr || SidValid(sd->Group));
@@ -347,15 +335,15 @@ extern "C" BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR pSecurityD
                                                          offsetof(ACCESS_ALLOWED_ACE, SidStart))))
                     valid = false;
     }
-    return valid ? TRUE : Fail(ERROR_INVALID_SECURITY_DESCR);
+    return valid ? TRUE : StandInFailWith(ERROR_INVALID_SECURITY_DESCR);
 }
 
 // ---- Tokens and impersonation ----
 
 extern "C" BOOL WINAPI ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL ImpersonationLevel) {
-    if (Fails("ImpersonateSelf")) return FALSE;
+    if (StandInCallFailsWithLastError("ImpersonateSelf")) return FALSE;
     if (ImpersonationLevel < SecurityAnonymous || ImpersonationLevel > SecurityDelegation)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return StandInFailWith(ERROR_INVALID_PARAMETER);
     Token token = ProcessToken();
     token.impersonation = true;
     token.level = ImpersonationLevel;
@@ -364,18 +352,18 @@ extern "C" BOOL WINAPI ImpersonateSelf(SECURITY_IMPERSONATION_LEVEL Impersonatio
 }
 
 extern "C" BOOL WINAPI RevertToSelf(void) {
-    if (Fails("RevertToSelf")) return FALSE;
+    if (StandInCallFailsWithLastError("RevertToSelf")) return FALSE;
     threadToken.reset();
     return TRUE;
 }
 
 extern "C" BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL, PHANDLE TokenHandle) {
-    if (Fails("OpenThreadToken")) return FALSE;
-    if (TokenHandle == nullptr) return Fail(ERROR_INVALID_PARAMETER);  // the platform faults; we refuse
-    if (ThreadHandle != kCurrentThread) return Fail(ERROR_INVALID_HANDLE);
-    if (!threadToken) return Fail(ERROR_NO_TOKEN);
+    if (StandInCallFailsWithLastError("OpenThreadToken")) return FALSE;
+    if (TokenHandle == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);  // the platform faults; we refuse
+    if (ThreadHandle != kCurrentThread) return StandInFailWith(ERROR_INVALID_HANDLE);
+    if (!threadToken) return StandInFailWith(ERROR_NO_TOKEN);
     // An identification-level or anonymous token cannot be opened by the thread it impersonates on.
-    if (threadToken->level < SecurityIdentification) return Fail(ERROR_BAD_IMPERSONATION_LEVEL);
+    if (threadToken->level < SecurityIdentification) return StandInFailWith(ERROR_BAD_IMPERSONATION_LEVEL);
     Token token = *threadToken;
     token.grantedAccess = DesiredAccess & TOKEN_ALL_ACCESS;
     *TokenHandle = NewTokenHandle(std::move(token));
@@ -383,9 +371,9 @@ extern "C" BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess,
 }
 
 extern "C" BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle) {
-    if (Fails("OpenProcessToken")) return FALSE;
-    if (TokenHandle == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    if (ProcessHandle != kCurrentProcess) return Fail(ERROR_INVALID_HANDLE);
+    if (StandInCallFailsWithLastError("OpenProcessToken")) return FALSE;
+    if (TokenHandle == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
+    if (ProcessHandle != kCurrentProcess) return StandInFailWith(ERROR_INVALID_HANDLE);
     Token token = ProcessToken();
     token.impersonation = false;
     token.level = SecurityAnonymous;
@@ -429,10 +417,10 @@ extern "C" void WINAPI MapGenericMask(PDWORD AccessMask, PGENERIC_MAPPING Generi
 extern "C" BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR pSecurityDescriptor, HANDLE ClientToken, DWORD DesiredAccess,
                                    PGENERIC_MAPPING GenericMapping, PPRIVILEGE_SET PrivilegeSet,
                                    LPDWORD PrivilegeSetLength, LPDWORD GrantedAccess, LPBOOL AccessStatus) {
-    if (Fails("AccessCheck")) return FALSE;
+    if (StandInCallFailsWithLastError("AccessCheck")) return FALSE;
     if (pSecurityDescriptor == nullptr || GenericMapping == nullptr || PrivilegeSetLength == nullptr ||
         GrantedAccess == nullptr || AccessStatus == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return StandInFailWith(ERROR_INVALID_PARAMETER);
 
     // The token: an open handle with query access to an impersonation token of identification level or above.
     Token token;
@@ -440,25 +428,25 @@ extern "C" BOOL WINAPI AccessCheck(PSECURITY_DESCRIPTOR pSecurityDescriptor, HAN
         Security& s = Sec();
         std::lock_guard<std::mutex> guard(s.lock);
         auto it = s.tokens.find(ClientToken);
-        if (it == s.tokens.end()) return Fail(ERROR_INVALID_HANDLE);
+        if (it == s.tokens.end()) return StandInFailWith(ERROR_INVALID_HANDLE);
         token = *it->second;
     }
-    if ((token.grantedAccess & TOKEN_QUERY) == 0) return Fail(ERROR_ACCESS_DENIED);
-    if (!token.impersonation) return Fail(ERROR_NO_IMPERSONATION_TOKEN);
-    if (token.level < SecurityIdentification) return Fail(ERROR_BAD_IMPERSONATION_LEVEL);
+    if ((token.grantedAccess & TOKEN_QUERY) == 0) return StandInFailWith(ERROR_ACCESS_DENIED);
+    if (!token.impersonation) return StandInFailWith(ERROR_NO_IMPERSONATION_TOKEN);
+    if (token.level < SecurityIdentification) return StandInFailWith(ERROR_BAD_IMPERSONATION_LEVEL);
 
     // The desired access must already be mapped.
-    if (DesiredAccess & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL)) return Fail(ERROR_GENERIC_NOT_MAPPED);
+    if (DesiredAccess & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL)) return StandInFailWith(ERROR_GENERIC_NOT_MAPPED);
 
     // The descriptor: valid, absolute or not, with an owner and a group.
     const SECURITY_DESCRIPTOR* sd = Descriptor(pSecurityDescriptor);
     if (!IsValidSecurityDescriptor(pSecurityDescriptor) || sd->Owner == nullptr || sd->Group == nullptr)
-        return Fail(ERROR_INVALID_SECURITY_DESCR);
+        return StandInFailWith(ERROR_INVALID_SECURITY_DESCR);
 
     // Room for the privileges used: none, but the set's header and one entry must fit.
     if (*PrivilegeSetLength < sizeof(PRIVILEGE_SET)) {
         *PrivilegeSetLength = sizeof(PRIVILEGE_SET);
-        return Fail(ERROR_INSUFFICIENT_BUFFER);
+        return StandInFailWith(ERROR_INSUFFICIENT_BUFFER);
     }
     if (PrivilegeSet != nullptr) {
         PrivilegeSet->PrivilegeCount = 0;

@@ -57,18 +57,6 @@ std::map<SC_HANDLE, std::unique_ptr<ScObject>>& Objects() {
     return objects;
 }
 
-bool Fails(const char* callName) {
-    DWORD error = 0;
-    if (!StandInCallFails(callName, &error)) return false;
-    SetLastError(error);
-    return true;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 DWORD MapManagerRights(DWORD access) {
     if (access & GENERIC_READ) access |= STANDARD_RIGHTS_READ | SC_MANAGER_ENUMERATE_SERVICE | SC_MANAGER_QUERY_LOCK_STATUS;
     if (access & GENERIC_WRITE) access |= STANDARD_RIGHTS_WRITE | SC_MANAGER_CREATE_SERVICE | SC_MANAGER_MODIFY_BOOT_CONFIG;
@@ -217,7 +205,7 @@ SC_HANDLE NewHandle(ScObject object) {
 }  // namespace
 
 extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess) {
-    if (Fails("OpenSCManager")) return nullptr;
+    if (StandInCallFailsWithLastError("OpenSCManager")) return nullptr;
     if (lpMachineName != nullptr && *lpMachineName != '\0') {
         SetLastError(RPC_S_SERVER_UNAVAILABLE);  // the stand-in knows no other machine
         return nullptr;
@@ -239,7 +227,7 @@ extern "C" SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDataba
 }
 
 extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
-    if (Fails("OpenService")) return nullptr;
+    if (StandInCallFailsWithLastError("OpenService")) return nullptr;
     std::lock_guard<std::mutex> guard(scmLock);
     if (Lookup(hSCManager, true) == nullptr) return nullptr;
     if (lpServiceName == nullptr) {
@@ -265,38 +253,38 @@ extern "C" SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceN
 }
 
 extern "C" BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus) {
-    if (Fails("QueryServiceStatus")) return FALSE;
+    if (StandInCallFailsWithLastError("QueryServiceStatus")) return FALSE;
     std::lock_guard<std::mutex> guard(scmLock);
     ScObject* service = Lookup(hService, false);
     if (service == nullptr) return FALSE;
-    if ((service->access & SERVICE_QUERY_STATUS) == 0) return Fail(ERROR_ACCESS_DENIED);
-    if (lpServiceStatus == nullptr) return Fail(ERROR_INVALID_ADDRESS);
+    if ((service->access & SERVICE_QUERY_STATUS) == 0) return StandInFailWith(ERROR_ACCESS_DENIED);
+    if (lpServiceStatus == nullptr) return StandInFailWith(ERROR_INVALID_ADDRESS);
     std::optional<ServiceRecord> record = ReadService(service->service);
-    if (!record) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (!record) return StandInFailWith(ERROR_SERVICE_DOES_NOT_EXIST);
     *lpServiceStatus = StatusOf(*record);
     return TRUE;
 }
 
 extern "C" BOOL WINAPI StartServiceA(SC_HANDLE hService, DWORD dwNumServiceArgs, LPCSTR* lpServiceArgVectors) {
-    if (Fails("StartService")) return FALSE;
+    if (StandInCallFailsWithLastError("StartService")) return FALSE;
     std::lock_guard<std::mutex> guard(scmLock);
     ScObject* service = Lookup(hService, false);
     if (service == nullptr) return FALSE;
-    if ((service->access & SERVICE_START) == 0) return Fail(ERROR_ACCESS_DENIED);
-    if (dwNumServiceArgs != 0 && lpServiceArgVectors == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if ((service->access & SERVICE_START) == 0) return StandInFailWith(ERROR_ACCESS_DENIED);
+    if (dwNumServiceArgs != 0 && lpServiceArgVectors == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
     std::optional<ServiceRecord> record = ReadService(service->service);
-    if (!record) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    if (record->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-    if (record->start == SERVICE_DISABLED) return Fail(ERROR_SERVICE_DISABLED);
-    if (record->state != SERVICE_STOPPED) return Fail(ERROR_SERVICE_ALREADY_RUNNING);
+    if (!record) return StandInFailWith(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (record->markedForDelete) return StandInFailWith(ERROR_SERVICE_MARKED_FOR_DELETE);
+    if (record->start == SERVICE_DISABLED) return StandInFailWith(ERROR_SERVICE_DISABLED);
+    if (record->state != SERVICE_STOPPED) return StandInFailWith(ERROR_SERVICE_ALREADY_RUNNING);
     DWORD status = WriteDword(service->service, kStateValue, SERVICE_RUNNING);
-    if (status != ERROR_SUCCESS) return Fail(status);
+    if (status != ERROR_SUCCESS) return StandInFailWith(status);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
 extern "C" BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
-    if (Fails("ControlService")) return FALSE;
+    if (StandInCallFailsWithLastError("ControlService")) return FALSE;
     std::lock_guard<std::mutex> guard(scmLock);
     ScObject* service = Lookup(hService, false);
     if (service == nullptr) return FALSE;
@@ -307,28 +295,28 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSER
         case SERVICE_CONTROL_CONTINUE: needed = SERVICE_PAUSE_CONTINUE; break;
         case SERVICE_CONTROL_INTERROGATE: needed = SERVICE_INTERROGATE; break;
         default:
-            if (dwControl < 128 || dwControl > 255) return Fail(ERROR_INVALID_PARAMETER);
+            if (dwControl < 128 || dwControl > 255) return StandInFailWith(ERROR_INVALID_PARAMETER);
             needed = SERVICE_USER_DEFINED_CONTROL;
     }
-    if ((service->access & needed) == 0) return Fail(ERROR_ACCESS_DENIED);
-    if (lpServiceStatus == nullptr) return Fail(ERROR_INVALID_ADDRESS);
+    if ((service->access & needed) == 0) return StandInFailWith(ERROR_ACCESS_DENIED);
+    if (lpServiceStatus == nullptr) return StandInFailWith(ERROR_INVALID_ADDRESS);
     std::optional<ServiceRecord> record = ReadService(service->service);
-    if (!record) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (!record) return StandInFailWith(ERROR_SERVICE_DOES_NOT_EXIST);
     *lpServiceStatus = StatusOf(*record);
-    if (record->state == SERVICE_STOPPED) return Fail(ERROR_SERVICE_NOT_ACTIVE);
+    if (record->state == SERVICE_STOPPED) return StandInFailWith(ERROR_SERVICE_NOT_ACTIVE);
     if (dwControl == SERVICE_CONTROL_INTERROGATE) {
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     // Pending states: the stand-in service accepts no control until it has settled.
-    if (record->state != SERVICE_RUNNING && record->state != SERVICE_PAUSED) return Fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    if (record->state != SERVICE_RUNNING && record->state != SERVICE_PAUSED) return StandInFailWith(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
     DWORD newState = record->state;
     if (dwControl == SERVICE_CONTROL_STOP) newState = SERVICE_STOPPED;
     if (dwControl == SERVICE_CONTROL_PAUSE) newState = SERVICE_PAUSED;
     if (dwControl == SERVICE_CONTROL_CONTINUE) newState = SERVICE_RUNNING;
     if (newState != record->state) {
         DWORD status = WriteDword(service->service, kStateValue, newState);
-        if (status != ERROR_SUCCESS) return Fail(status);
+        if (status != ERROR_SUCCESS) return StandInFailWith(status);
         record->state = newState;
     }
     *lpServiceStatus = StatusOf(*record);
@@ -337,25 +325,25 @@ extern "C" BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSER
 }
 
 extern "C" BOOL WINAPI DeleteService(SC_HANDLE hService) {
-    if (Fails("DeleteService")) return FALSE;
+    if (StandInCallFailsWithLastError("DeleteService")) return FALSE;
     std::lock_guard<std::mutex> guard(scmLock);
     ScObject* service = Lookup(hService, false);
     if (service == nullptr) return FALSE;
-    if ((service->access & DELETE) == 0) return Fail(ERROR_ACCESS_DENIED);
+    if ((service->access & DELETE) == 0) return StandInFailWith(ERROR_ACCESS_DENIED);
     std::optional<ServiceRecord> record = ReadService(service->service);
-    if (!record) return Fail(ERROR_SERVICE_DOES_NOT_EXIST);
-    if (record->markedForDelete) return Fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    if (!record) return StandInFailWith(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (record->markedForDelete) return StandInFailWith(ERROR_SERVICE_MARKED_FOR_DELETE);
     DWORD status = WriteDword(service->service, kDeleteFlagValue, 1);
-    if (status != ERROR_SUCCESS) return Fail(status);
+    if (status != ERROR_SUCCESS) return StandInFailWith(status);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
 extern "C" BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
-    if (Fails("CloseServiceHandle")) return FALSE;
+    if (StandInCallFailsWithLastError("CloseServiceHandle")) return FALSE;
     std::lock_guard<std::mutex> guard(scmLock);
     auto it = Objects().find(hSCObject);
-    if (it == Objects().end()) return Fail(ERROR_INVALID_HANDLE);
+    if (it == Objects().end()) return StandInFailWith(ERROR_INVALID_HANDLE);
     std::string service = it->second->manager ? std::string() : it->second->service;
     Objects().erase(it);
     if (!service.empty()) RemoveIfDone(service);

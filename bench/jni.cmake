@@ -18,3 +18,15 @@ if(TARGET tamsil_java AND NOT WIN32)
     DEPENDS tamsil_bench ${_bench_classes}/.stamp
     USES_TERMINAL)
 endif()
+
+# Live: frames per second that Java receives over a veth pair against tcpdump on the same traffic
+# (`cmake --build <build> --target bench_live`; root, for the network namespaces).
+if(TARGET tamsil_java AND NOT WIN32)
+  add_executable(udp_flood ${CMAKE_CURRENT_LIST_DIR}/udp_flood.cpp)
+  tamsil_warnings(udp_flood)
+  add_custom_target(bench_live
+    COMMAND ${CMAKE_CURRENT_LIST_DIR}/live_jvm.sh ${Java_JAVA_EXECUTABLE} ${TAMSIL_JAVA_CLASSES}:${_bench_classes}
+            $<TARGET_FILE_DIR:tamsil> $<TARGET_FILE:udp_flood>
+    DEPENDS tamsil udp_flood ${_bench_classes}/.stamp
+    USES_TERMINAL)
+endif()

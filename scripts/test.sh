@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the Linux build (unit, process, JVM, network-namespace and
 # Windows-table tests), the same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests under ThreadSanitizer, and the x86_64 Windows build's tests under Wine.
+# concurrency tests under ThreadSanitizer, a short run of each fuzz target, and the x86_64 Windows build's
+# tests under Wine.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -44,6 +45,46 @@ stage "AddressSanitizer + UndefinedBehaviorSanitizer" sanitizer_build build-asan
 # Only the concurrency tests (tests/unit/*_race_test.cpp) run under ThreadSanitizer.
 race_tests=$(cd "$root/tests/unit" && ls *_race_test.cpp 2>/dev/null | sed 's/\.cpp$//')
 stage "ThreadSanitizer" sanitizer_build build-tsan thread "concurrency" $race_tests
+
+# libFuzzer targets (fuzz/) under AddressSanitizer + UndefinedBehaviorSanitizer, two at a time, each for
+# TAMSIL_FUZZ_SECONDS (45 s by default), starting from the committed corpus (fuzz/corpus/<subject>, which is
+# only read). A crash, leak or hang fails the stage; its input stays in build-fuzz/fuzz-run/<subject>/ and, once
+# fixed, becomes a file of the corpus (the ordinary build replays the corpus as ctest tests, label fuzz).
+fuzz_targets() {
+  local seconds=${TAMSIL_FUZZ_SECONDS:-45} run="$root/build-fuzz/fuzz-run" subject running=0 status=0
+  local subjects=(block_walk reg_file linkage card_prompt autostart)
+  cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+    -DCMAKE_CXX_COMPILER=clang++ -DTAMSIL_SANITIZE="address;undefined" -DTAMSIL_FUZZ=ON &&
+    cmake --build "$root/build-fuzz" -j "$jobs" --target tamsil_fuzzers || return 1
+  rm -rf "$run"
+  for subject in "${subjects[@]}"; do
+    mkdir -p "$run/$subject/found"
+    (
+      cd "$run/$subject" &&
+        "$root/build-fuzz/fuzz/${subject}_fuzz" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+          -print_final_stats=1 -artifact_prefix="$run/$subject/" found "$root/fuzz/corpus/$subject" >log 2>&1 ||
+        touch failed
+    ) &
+    running=$((running + 1))
+    if [ "$running" -ge "$jobs" ]; then
+      wait -n
+      running=$((running - 1))
+    fi
+  done
+  wait
+  for subject in "${subjects[@]}"; do
+    if [ -e "$run/$subject/failed" ]; then
+      echo "--- $subject: FAILED"
+      tail -n 40 "$run/$subject/log"
+      ls "$run/$subject" | grep -E '^(crash|leak|timeout|oom)-' | sed "s|^|    input: $run/$subject/|"
+      status=1
+    else
+      echo "--- $subject: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$run/$subject/log" | tail -n 1)"
+    fi
+  done
+  return $status
+}
+stage "Fuzzing" fuzz_targets
 
 wine_tests() {
   [ -f "$root/build-win64/CTestTestfile.cmake" ] || return 0

@@ -10,16 +10,6 @@ BlockWriter::BlockWriter(BYTE* buffer, DWORD capacity)
     std::memset(buffer_, 0, kBlockHeaderBytes);
 }
 
-bool BlockWriter::Append(const BYTE* data, size_t length) {
-    if (length > kLongestRecordedFrame || 2 + length > capacity_ - used_) return false;
-    buffer_[used_] = static_cast<BYTE>(length & 0xFF);
-    buffer_[used_ + 1] = static_cast<BYTE>(length >> 8);
-    if (length != 0) std::memcpy(buffer_ + used_ + 2, data, length);
-    used_ += static_cast<DWORD>(2 + length);
-    ++frames_;
-    return true;
-}
-
 void BlockWriter::AppendCut(const BYTE* data, size_t length) {
     if (capacity_ - used_ < 2) return;
     Append(data, std::min<size_t>({length, kLongestRecordedFrame, capacity_ - used_ - 2}));

@@ -39,9 +39,24 @@ public:
         }
         for (;;) {
             if (context.Closed()) return ReadFailed(ERROR_OPERATION_ABORTED);
+            // Wait first unless frames are known to be waiting (a dispatch was broken off, or the carried frames
+            // already opened this block): poll answers at once when the kernel has handed blocks over.
+            if (!framesWaiting_ && block.Frames() == 0) {
+                const timeval* required = pcap_get_required_select_timeout(pcap_);
+                int slice = required != nullptr ? static_cast<int>(required->tv_sec * 1000 + required->tv_usec / 1000) : -1;
+                switch (WaitForInput(pcap_get_selectable_fd(pcap_), context, slice)) {
+                    case WaitResult::Closed: return ReadFailed(ERROR_OPERATION_ABORTED);
+                    case WaitResult::TimedOut: return ReadTimedOut();
+                    case WaitResult::Readable: break;
+                }
+            }
             PcapFill fill{&block, &carried_, pcap_, false};
             int taken = pcap_dispatch(pcap_, -1, TakePcapFrame, reinterpret_cast<u_char*>(&fill));
-            if (taken == PCAP_ERROR_BREAK && !fill.full) continue;  // a break flag left from before
+            framesWaiting_ = fill.full;
+            if (taken == PCAP_ERROR_BREAK && !fill.full) {  // a break flag left from before
+                framesWaiting_ = true;
+                continue;
+            }
             if (taken == PCAP_ERROR && block.Frames() == 0) {
                 Report(pcap_geterr(pcap_));
                 return ReadFailed(ERROR_GEN_FAILURE);
@@ -49,13 +64,6 @@ public:
             if (block.Frames() != 0) {
                 block.Finish();
                 return ReadDone(block.Bytes());
-            }
-            const timeval* required = pcap_get_required_select_timeout(pcap_);
-            int slice = required != nullptr ? static_cast<int>(required->tv_sec * 1000 + required->tv_usec / 1000) : -1;
-            switch (WaitForInput(pcap_get_selectable_fd(pcap_), context, slice)) {
-                case WaitResult::Closed: return ReadFailed(ERROR_OPERATION_ABORTED);
-                case WaitResult::TimedOut: return ReadTimedOut();
-                case WaitResult::Readable: break;
             }
         }
     }
@@ -105,6 +113,7 @@ private:
     std::mutex filterLock_;
     bool promiscuous_ = false;
     bool reported_ = false;
+    bool framesWaiting_ = true;  // the last dispatch stopped with frames left in libpcap's hands
 };
 
 bool IsLoopback(int sock, const std::string& interfaceName) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -24,7 +25,16 @@ class BlockWriter {
 public:
     BlockWriter(BYTE* buffer, DWORD capacity);
     // Appends a record when 2 + length bytes still fit (length at most 65,535); false (nothing written) otherwise.
-    bool Append(const BYTE* data, size_t length);
+    bool Append(const BYTE* data, size_t length) {
+        if (length > kLongestRecordedFrame || 2 + length > capacity_ - used_) return false;
+        BYTE* record = buffer_ + used_;
+        record[0] = static_cast<BYTE>(length & 0xFF);
+        record[1] = static_cast<BYTE>(length >> 8);
+        if (length != 0) std::memcpy(record + 2, data, length);
+        used_ += static_cast<DWORD>(2 + length);
+        ++frames_;
+        return true;
+    }
     // Appends the frame cut to what is left of the block: for a frame that does not fit even an empty block.
     void AppendCut(const BYTE* data, size_t length);
     DWORD Frames() const { return frames_; }

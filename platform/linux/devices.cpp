@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -98,9 +99,34 @@ public:
     std::unique_ptr<DeviceSource> source;
     const int wakeFd;
     std::atomic<bool> closed{false};
-    std::timed_mutex pumpLock;  // held by the thread that fills the pending read
-    std::mutex stateLock;       // guards pending
+    std::mutex stateLock;  // guards pending and pumping
+    std::condition_variable pumpFree;
+    bool pumping = false;  // a thread is filling the pending read
     Pending pending;
+
+    // Takes the right to fill the pending read, waiting for it until `deadline` (none: as long as it takes).
+    bool TakePump(const std::optional<std::chrono::steady_clock::time_point>& deadline) {
+        std::unique_lock<std::mutex> guard(stateLock);
+        if (!deadline)
+            pumpFree.wait(guard, [this] { return !pumping; });
+        else if (!pumpFree.wait_until(guard, *deadline, [this] { return !pumping; }))
+            return false;
+        pumping = true;
+        return true;
+    }
+    bool TryTakePump() {
+        std::lock_guard<std::mutex> guard(stateLock);
+        if (pumping) return false;
+        pumping = true;
+        return true;
+    }
+    void GivePump() {
+        {
+            std::lock_guard<std::mutex> guard(stateLock);
+            pumping = false;
+        }
+        pumpFree.notify_all();
+    }
 };
 
 struct OpenRecord {
@@ -173,12 +199,11 @@ using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
 // Fills the pending read on `ov` from the device object, waiting until `deadline`. True once it is complete.
 bool Pump(const std::shared_ptr<DeviceHandle>& device, OVERLAPPED* ov, Deadline deadline) {
-    std::unique_lock<std::timed_mutex> pump(device->pumpLock, std::defer_lock);
-    if (deadline) {
-        if (!pump.try_lock_until(*deadline)) return LoadStatus(ov) != kStatusPending;
-    } else {
-        pump.lock();
-    }
+    if (!device->TakePump(deadline)) return LoadStatus(ov) != kStatusPending;
+    struct Release {
+        DeviceHandle& device;
+        ~Release() { device.GivePump(); }
+    } release{*device};
     BYTE* buffer;
     DWORD length;
     {
@@ -255,9 +280,9 @@ void DeviceHandle::Close() {
         }
     }
     // Nobody is filling the pending read: end it here. Otherwise the filling thread wakes and ends it.
-    if (pumpLock.try_lock()) {
+    if (TryTakePump()) {
         Complete(*this, ERROR_OPERATION_ABORTED, 0);
-        pumpLock.unlock();
+        GivePump();
     }
 }
 

@@ -32,13 +32,18 @@ bool IEquals(std::string_view a, std::string_view b) {
     return true;
 }
 
+// A key or value name from the text. The surrogate forms of modified UTF-8 decode to lone surrogates, which
+// no written file can carry (they are written as U+FFFD): they are taken as U+FFFD at once, so that writing
+// what was read and reading it again changes nothing, not even the order of the names.
+std::u16string NameFromText(std::string_view text) { return Utf8ToUtf16(Utf16ToUtf8(Utf8ToUtf16(text))); }
+
 std::vector<std::u16string> SplitPath(std::string_view path) {
     std::vector<std::u16string> parts;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find('\\', start);
         if (end == std::string_view::npos) end = path.size();
-        parts.push_back(Utf8ToUtf16(path.substr(start, end - start)));
+        parts.push_back(NameFromText(path.substr(start, end - start)));
         start = end + 1;
     }
     return parts;
@@ -169,7 +174,8 @@ void AppendEscaped(std::string& out, const std::string& text) {
     }
 }
 
-// A REG_SZ that regedit can write as a quoted string: even length, one final NUL, no line breaks.
+// A REG_SZ that regedit can write as a quoted string: even length, one final NUL, no line breaks, and text
+// that UTF-8 carries unchanged (a lone surrogate would come back as U+FFFD): anything else is written as hex.
 bool IsPlainString(const RegValue& value, std::u16string& text) {
     if (value.type != REG_SZ || value.data.size() < 2 || value.data.size() % 2 != 0) return false;
     text.assign(reinterpret_cast<const char16_t*>(value.data.data()), value.data.size() / 2);
@@ -177,11 +183,10 @@ bool IsPlainString(const RegValue& value, std::u16string& text) {
     text.pop_back();
     for (char16_t c : text)
         if (c == 0 || c == u'\n' || c == u'\r') return false;
-    return true;
+    return Utf8ToUtf16(Utf16ToUtf8(text)) == text;
 }
 
-void FormatKey(const RegKey& key, const std::string& path, std::string& out) {
-    out += "[" + path + "]\n";
+void FormatValues(const RegKey& key, std::string& out) {
     for (const auto& [unused, value] : key.values) {
         (void)unused;
         if (value.name.empty()) {
@@ -216,6 +221,11 @@ void FormatKey(const RegKey& key, const std::string& path, std::string& out) {
             out += '\n';
         }
     }
+}
+
+void FormatKey(const RegKey& key, const std::string& path, std::string& out) {
+    out += "[" + path + "]\n";
+    FormatValues(key, out);
     out += '\n';
     for (const auto& [unused, sub] : key.subkeys) {
         (void)unused;
@@ -350,7 +360,7 @@ bool ParseRegText(std::string_view text, RegTree& tree, std::string& error, int&
         }
         bool remove = false;
         if (!ParseData(rest.substr(1), value, remove, error)) return false;
-        value.name = Utf8ToUtf16(name);
+        value.name = NameFromText(name);
         if (remove)
             current->values.erase(value.name);
         else
@@ -366,10 +376,17 @@ bool ParseRegText(std::string_view text, RegTree& tree, std::string& error, int&
 
 std::string FormatRegText(const RegTree& tree) {
     std::string out = "Windows Registry Editor Version 5.00\n\n";
-    for (int r = 0; r < kRootCount; ++r)
+    for (int r = 0; r < kRootCount; ++r) {
+        // Values right under a root key have a section of their own, so that they survive the write-back.
+        if (!tree.roots[r].values.empty()) {
+            out += std::string("[") + kRootNames[r] + "]\n";
+            FormatValues(tree.roots[r], out);
+            out += '\n';
+        }
         for (const auto& [unused, sub] : tree.roots[r].subkeys) {
             (void)unused;
             FormatKey(*sub, std::string(kRootNames[r]) + "\\" + Utf16ToUtf8(sub->name), out);
         }
+    }
     return out;
 }

@@ -48,16 +48,12 @@ inline PVOID InterlockedCompareExchangePointer(PVOID volatile* Destination, PVOI
 
 // ---- Files and devices ----
 
+// The platform's layout; its union of Offset/OffsetHigh with `Pointer` (same 8 bytes) is left out.
 typedef struct _OVERLAPPED {
     ULONG_PTR Internal;      // status of the request: STATUS_PENDING (0x103) while it runs
     ULONG_PTR InternalHigh;  // bytes transferred, once complete
-    union {
-        __extension__ struct {
-            DWORD Offset;
-            DWORD OffsetHigh;
-        };
-        PVOID Pointer;
-    };
+    DWORD Offset;
+    DWORD OffsetHigh;
     HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 

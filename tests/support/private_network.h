@@ -130,13 +130,19 @@ public:
             *why = "the ip command (iproute2) is not installed";
             return Setup::Unavailable;
         }
+        // Root (with CAP_SYS_ADMIN) takes a network namespace directly; anyone else, or root in a container
+        // without that capability, first becomes root of a user namespace of its own.
+        bool entered = false;
         if (geteuid() == 0) {
             original_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-            if (unshare(CLONE_NEWNET) != 0) return Unavailable(why, "unshare(CLONE_NEWNET)");
-        } else {
+            entered = unshare(CLONE_NEWNET) == 0;
+        }
+        if (!entered) {
             uid_t uid = getuid();
             gid_t gid = getgid();
-            if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) return Unavailable(why, "unshare(CLONE_NEWUSER|CLONE_NEWNET)");
+            if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+                return Unavailable(why, "unshare(CLONE_NEWNET), and with CLONE_NEWUSER (a container needs "
+                                        "--privileged or --cap-add SYS_ADMIN,NET_ADMIN,NET_RAW)");
             WriteFile("/proc/self/setgroups", "deny");
             if (!WriteFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
                 !WriteFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"))

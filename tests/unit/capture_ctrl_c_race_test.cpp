@@ -1,0 +1,113 @@
+// Ctrl+C racing a delivery loop (run under ThreadSanitizer in CI). The console event reaches the handler on
+// the stand-in's dispatch thread while another thread is taking frames, is held by a pause, or waits on the
+// driver: the handler releases the session and ends the process with 0; the delivery call ends with 0, its
+// frames came once each and in order, and the device is closed.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "capture/capture_session.h"
+#include "linux/testing.h"
+
+namespace {
+
+const char kDevice[] = "\\Device\\NetVorel_ctrlc0";
+constexpr int kFramesPerBlock = 8;
+
+// The child's end when something went wrong: a line on standard error (the death test shows it) and an
+// exit code other than the handler's 0.
+[[noreturn]] void Fail(const char* what) {
+    fprintf(stderr, "%s\n", what);
+    fflush(stderr);
+    _exit(3);
+}
+
+enum class Moment { Delivering, Paused, WaitingOnTheDriver };
+
+std::vector<unsigned char> NumberedBlock(int first) {
+    std::vector<unsigned char> block(16, 0);
+    block[4] = kFramesPerBlock;
+    for (int n = first; n < first + kFramesPerBlock; ++n) {
+        block.push_back(4);
+        block.push_back(0);
+        for (int i = 0; i < 4; ++i) block.push_back(static_cast<unsigned char>(n >> (8 * i)));
+    }
+    return block;
+}
+
+void Remember(void* context, const BYTE* data, LONG count) {
+    if (count == 4) *static_cast<int*>(context) = data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24;
+}
+
+std::atomic<int> delivered{0};
+std::atomic<bool> outOfOrder{false};
+std::atomic<bool> deliveryEnded{false};
+
+// Runs as the process ends (exit from the handler), before the stand-in's own state is torn down.
+void CheckAtExit() {
+    for (int waited = 0; !deliveryEnded.load(); ++waited) {
+        if (waited == 10000) Fail("the delivery call did not end after the release");
+        Sleep(1);
+    }
+    if (outOfOrder.load()) Fail("frames came out of order");
+    if (StandInScriptedDevice(kDevice).openNow != 0) Fail("the device was left open");
+}
+
+// The death test's child: a capture thread takes frames until the handler ends the process.
+[[noreturn]] void CaptureUntilCtrlC(Moment moment) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("ctrlc0|Ctrl C adapter");
+    StandInResetDevices();
+    StandInAddScriptedDevice(kDevice);
+    if (DriverStart(1) != 0) Fail("the start failed");
+    int blocks = moment == Moment::WaitingOnTheDriver ? 1 : 500;
+    for (int b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, NumberedBlock(b * kFramesPerBlock));
+    std::atexit(CheckAtExit);
+
+    std::thread([] {
+        for (int next = 0;; ++next) {
+            int number = -1;
+            if (GetFrameFromDriver(4, 4, Remember, &number) == 0) break;  // released (no frame here is empty)
+            if (number != next) outOfOrder = true;
+            ++delivered;
+        }
+        deliveryEnded = true;
+    }).detach();
+
+    // Far enough into the capture for the moment asked for; the last block is then in hand or used up.
+    int enough = moment == Moment::Delivering ? 200 : kFramesPerBlock;
+    for (int waited = 0; delivered.load() < enough; ++waited) {
+        if (waited == 20000) Fail("no frames arrived");
+        Sleep(1);
+    }
+    if (moment == Moment::Paused) SetPausedOn(1);
+    StandInRaiseConsoleEvent(CTRL_C_EVENT);
+    for (int i = 0; i < 300; ++i) Sleep(100);
+    Fail("the handler never ended the process");
+}
+
+struct CtrlCCase {
+    const char* name;
+    Moment moment;
+};
+
+void PrintTo(const CtrlCCase& c, std::ostream* os) { *os << c.name; }
+
+class CtrlCRace : public ::testing::TestWithParam<CtrlCCase> {};
+
+TEST_P(CtrlCRace, ReleasesEndsTheDeliveryAndExitsWithZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // the child needs the stand-in's dispatch thread
+    EXPECT_EXIT(CaptureUntilCtrlC(GetParam().moment), ::testing::ExitedWithCode(0), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, CtrlCRace,
+                         ::testing::Values(CtrlCCase{"WhileDelivering", Moment::Delivering},
+                                           CtrlCCase{"WhilePaused", Moment::Paused},
+                                           CtrlCCase{"WhileWaitingOnTheDriver", Moment::WaitingOnTheDriver}),
+                         [](const ::testing::TestParamInfo<CtrlCCase>& param) { return std::string(param.param.name); });
+
+}  // namespace

@@ -201,6 +201,7 @@ public:
             ready_ = true;
             DWORD bytes = 0;
             while (ReadBlock(adapter_, packet_, &bytes)) {
+                ++reads_;
                 // The frames are in the storage now; walking them is the reader's work (Part 1.2's delivery),
                 // not the driver stand-in's, and is left out like any use of the frames by the plain loops.
                 touch_.frames += ReadStorageFrameCount(storage_);
@@ -225,10 +226,12 @@ public:
         result.drops = dropped;
         result.cpuNs = cpu_;
         result.ok = true;
+        result.note = std::to_string(reads_ ? touch_.frames / reads_ : 0) + " frames per read";
         return result;
     }
 
 private:
+    unsigned long long reads_ = 0;
     Adapter* adapter_ = nullptr;
     Packet* packet_ = nullptr;
     HGLOBAL hStorage_ = nullptr;
@@ -483,8 +486,9 @@ int main(int argc, char** argv) {
         for (Contender& c : contenders) {
             if (c.results.size() != static_cast<size_t>(round) + 1) continue;
             const Result& r = c.results.back();
-            std::fprintf(stderr, "round %d  %-36s captured %llu/%llu  drops %llu  %.1f ns/frame  %.0f frames/s\n",
-                         round + 1, c.name.c_str(), r.frames, frames, r.drops, r.NsPerFrame(), r.FramesPerSecond());
+            std::fprintf(stderr, "round %d  %-36s captured %llu/%llu  drops %llu  %.1f ns/frame  %.0f frames/s  %s\n",
+                         round + 1, c.name.c_str(), r.frames, frames, r.drops, r.NsPerFrame(), r.FramesPerSecond(),
+                         r.ok ? r.note.c_str() : "");
             char line[256];
             std::snprintf(line, sizeof line, "| %d | %s | %llu | %.0f | %llu | %.1f |\n", round + 1, c.name.c_str(),
                           r.frames, r.FramesPerSecond(), r.drops, r.NsPerFrame());

@@ -58,18 +58,6 @@ DWORD ReadLE32(const BYTE* p) {
            static_cast<DWORD>(p[3]) << 24;
 }
 
-bool Fails(const char* callName) {
-    DWORD error = 0;
-    if (!StandInCallFails(callName, &error)) return false;
-    SetLastError(error);
-    return true;
-}
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-
 // ---- Open devices ----
 
 class DeviceHandle : public HandleObject {
@@ -341,7 +329,7 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD flags)
     std::unique_lock<std::mutex> guard(d.lock);
     d.createFileLog.push_back(path);
     guard.unlock();
-    if (Fails("CreateFile")) return INVALID_HANDLE_VALUE;
+    if (StandInCallFailsWithLastError("CreateFile")) return INVALID_HANDLE_VALUE;
     if (path.size() < 5 || !(path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "\\\\?\\") == 0)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -394,20 +382,20 @@ HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD flags)
 }
 
 BOOL DefineName(DWORD flags, const std::string& name, const std::string* target) {
-    if (Fails("DefineDosDevice")) return FALSE;
-    if (name.empty()) return Fail(ERROR_INVALID_PARAMETER);
+    if (StandInCallFailsWithLastError("DefineDosDevice")) return FALSE;
+    if (name.empty()) return StandInFailWith(ERROR_INVALID_PARAMETER);
     Devices& d = Dev();
     std::lock_guard<std::mutex> guard(d.lock);
     std::string key = FoldObjectName(name);
     if (flags & DDD_REMOVE_DEFINITION) {
         auto it = d.names.find(key);
-        if (it == d.names.end()) return Fail(ERROR_FILE_NOT_FOUND);
+        if (it == d.names.end()) return StandInFailWith(ERROR_FILE_NOT_FOUND);
         auto& targets = it->second.targets;
         if (flags & DDD_EXACT_MATCH_ON_REMOVE) {
-            if (target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+            if (target == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
             auto match = std::find_if(targets.rbegin(), targets.rend(),
                                       [target](const Definition& def) { return SameObjectName(def.target, *target); });
-            if (match == targets.rend()) return Fail(ERROR_FILE_NOT_FOUND);
+            if (match == targets.rend()) return StandInFailWith(ERROR_FILE_NOT_FOUND);
             targets.erase(std::next(match).base());
         } else {
             targets.pop_back();
@@ -415,13 +403,13 @@ BOOL DefineName(DWORD flags, const std::string& name, const std::string* target)
         if (targets.empty()) d.names.erase(it);
         return TRUE;
     }
-    if (target == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (target == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
     try {
         DosName& entry = d.names[key];
         if (entry.name.empty()) entry.name = name;
         entry.targets.push_back(Definition{*target, (flags & DDD_RAW_TARGET_PATH) != 0});
     } catch (const std::bad_alloc&) {
-        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+        return StandInFailWith(ERROR_NOT_ENOUGH_MEMORY);
     }
     return TRUE;
 }
@@ -442,7 +430,7 @@ bool QueryNames(const std::string* name, std::vector<std::string>* items) {
 
 template <class Char, class Convert>
 DWORD QueryInto(const std::string* name, Char* out, DWORD capacity, Convert convert) {
-    if (Fails("QueryDosDevice")) return 0;
+    if (StandInCallFailsWithLastError("QueryDosDevice")) return 0;
     std::vector<std::string> items;
     if (!QueryNames(name, &items)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
@@ -561,43 +549,43 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     }
     if (error != 0) {
         if (lpOverlapped != nullptr) StoreStatus(lpOverlapped, error, 0);
-        return Fail(error);
+        return StandInFailWith(error);
     }
     OVERLAPPED local{};
     OVERLAPPED* ov = lpOverlapped != nullptr ? lpOverlapped : &local;
     error = StartRead(device, static_cast<BYTE*>(lpBuffer), nNumberOfBytesToRead, ov);
     if (error != 0) {
         StoreStatus(ov, error, 0);
-        return Fail(error);
+        return StandInFailWith(error);
     }
-    if (device->overlapped) return Fail(ERROR_IO_PENDING);
+    if (device->overlapped) return StandInFailWith(ERROR_IO_PENDING);
     Pump(device, ov, std::nullopt);
     error = ErrorOf(LoadStatus(ov));
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = LoadBytes(ov);
-    if (error != 0) return Fail(error);
+    if (error != 0) return StandInFailWith(error);
     return TRUE;
 }
 
 extern "C" BOOL WINAPI GetOverlappedResult(HANDLE, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
                                            BOOL bWait) {
-    if (Fails("GetOverlappedResult")) return FALSE;
-    if (lpOverlapped == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (StandInCallFailsWithLastError("GetOverlappedResult")) return FALSE;
+    if (lpOverlapped == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
     ULONG_PTR status = LoadStatus(lpOverlapped);
     if (status == kStatusPending) {
         if (std::shared_ptr<DeviceHandle> device = FindPending(lpOverlapped))
             Pump(device, lpOverlapped, bWait ? Deadline() : Deadline(std::chrono::steady_clock::now()));
         status = LoadStatus(lpOverlapped);
-        if (status == kStatusPending && !bWait) return Fail(ERROR_IO_INCOMPLETE);
+        if (status == kStatusPending && !bWait) return StandInFailWith(ERROR_IO_INCOMPLETE);
         // Windows waits on the event (auto-reset: the wait takes the signal).
         std::shared_ptr<HandleObject> event =
             lpOverlapped->hEvent != nullptr ? StandInFindHandle(lpOverlapped->hEvent) : nullptr;
         if (event) event->Wait(status == kStatusPending ? INFINITE : 0);
         status = LoadStatus(lpOverlapped);
-        if (status == kStatusPending) return Fail(ERROR_INVALID_PARAMETER);
+        if (status == kStatusPending) return StandInFailWith(ERROR_INVALID_PARAMETER);
     }
     if (lpNumberOfBytesTransferred != nullptr) *lpNumberOfBytesTransferred = LoadBytes(lpOverlapped);
     DWORD error = ErrorOf(status);
-    if (error != 0) return Fail(error);
+    if (error != 0) return StandInFailWith(error);
     return TRUE;
 }
 
@@ -605,9 +593,9 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
                                        LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                                        LPOVERLAPPED lpOverlapped) {
     if (lpBytesReturned != nullptr) *lpBytesReturned = 0;
-    if (Fails("DeviceIoControl")) return FALSE;
+    if (StandInCallFailsWithLastError("DeviceIoControl")) return FALSE;
     std::shared_ptr<DeviceHandle> device = StandInFindHandleAs<DeviceHandle>(hDevice);
-    if (!device) return Fail(ERROR_INVALID_HANDLE);
+    if (!device) return StandInFailWith(ERROR_INVALID_HANDLE);
     const BYTE* input = static_cast<const BYTE*>(lpInBuffer);
     DWORD error = device->source->IoControl(dwIoControlCode, input, input != nullptr ? nInBufferSize : 0, nOutBufferSize);
     DWORD requestBytes = 0;
@@ -636,7 +624,7 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
         if (lpOverlapped->hEvent != nullptr)
             if (std::shared_ptr<EventObject> event = StandInFindEvent(lpOverlapped->hEvent)) StandInSignalEvent(*event);
     }
-    if (error != 0) return Fail(error);
+    if (error != 0) return StandInFailWith(error);
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }

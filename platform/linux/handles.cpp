@@ -41,13 +41,6 @@ std::vector<HandleKind>& Kinds() {
     return kinds;
 }
 
-bool Fails(const char* callName) {
-    DWORD error = 0;
-    if (!StandInCallFails(callName, &error)) return false;
-    SetLastError(error);
-    return true;
-}
-
 }  // namespace
 
 // ---- Events ----
@@ -158,7 +151,7 @@ size_t StandInOpenHandleCount() {
 }
 
 extern "C" BOOL WINAPI CloseHandle(HANDLE hObject) {
-    if (Fails("CloseHandle")) return FALSE;
+    if (StandInCallFailsWithLastError("CloseHandle")) return FALSE;
     std::shared_ptr<HandleObject> object;
     {
         HandleTable& t = Table();
@@ -206,7 +199,7 @@ extern "C" DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds
 namespace {
 
 HANDLE NewEvent(const char* callName, LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, bool named) {
-    if (Fails(callName)) return nullptr;
+    if (StandInCallFailsWithLastError(callName)) return nullptr;
     if (named) {
         // Named events are shared between processes on Windows; nothing in the system uses one.
         SetLastError(ERROR_NOT_SUPPORTED);
@@ -237,7 +230,7 @@ extern "C" HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, B
 }
 
 extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
-    if (Fails("SetEvent")) return FALSE;
+    if (StandInCallFailsWithLastError("SetEvent")) return FALSE;
     std::shared_ptr<EventObject> event = StandInFindEvent(hEvent);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -248,7 +241,7 @@ extern "C" BOOL WINAPI SetEvent(HANDLE hEvent) {
 }
 
 extern "C" BOOL WINAPI ResetEvent(HANDLE hEvent) {
-    if (Fails("ResetEvent")) return FALSE;
+    if (StandInCallFailsWithLastError("ResetEvent")) return FALSE;
     std::shared_ptr<EventObject> event = StandInFindEvent(hEvent);
     if (!event) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -1,4 +1,4 @@
-// Capture benchmark: the stand-in's live capture, read through Part 1.1 into the capture storage, against plain
+// Capture benchmark: the stand-in's live capture, read through the packet driver operations into the capture storage, against plain
 // libpcap loops and `tcpdump -w /dev/null`, all on the same veth traffic in one run: in each round the four
 // captures run at once on CPU 1 and take the same frames, 106-byte UDP frames sent from namespace B on vb (a
 // packet socket, sendmmsg, CPU 0) as fast as one core sends them, to another host's MAC address, so that va's
@@ -179,10 +179,10 @@ public:
     virtual Result Stop() = 0;
 };
 
-// The stand-in's device, read through Part 1.1 as the capture session reads it.
+// The stand-in's device, read through the packet driver operations as the capture session reads it.
 class StandInCapture : public Capture {
 public:
-    const char* Name() const override { return "stand-in (Part 1.1 ReadBlock)"; }
+    const char* Name() const override { return "stand-in (ReadBlock)"; }
     bool Start(std::string* why) override {
         adapter_ = OpenAdapterDevice("\\Device\\NetVorel_va");
         if (adapter_ == nullptr) {
@@ -202,7 +202,7 @@ public:
             DWORD bytes = 0;
             while (ReadBlock(adapter_, packet_, &bytes)) {
                 ++reads_;
-                // The frames are in the storage now; walking them is the reader's work (Part 1.2's delivery),
+                // The frames are in the storage now; walking them is the reader's work (frame delivery),
                 // not the driver stand-in's, and is left out like any use of the frames by the plain loops.
                 touch_.frames += ReadStorageFrameCount(storage_);
                 touch_.bytes += bytes;
@@ -451,7 +451,7 @@ int main(int argc, char** argv) {
         std::vector<Result> results;
     };
     std::vector<Contender> contenders = {
-        {"stand-in (Part 1.1 ReadBlock)", [] { return std::make_unique<StandInCapture>(); }, {}},
+        {"stand-in (ReadBlock)", [] { return std::make_unique<StandInCapture>(); }, {}},
         {"plain libpcap loop, copying frames", [] { return std::make_unique<PlainCapture>(true); }, {}},
         {"plain libpcap loop, counting only", [] { return std::make_unique<PlainCapture>(false); }, {}},
         {"tcpdump -w /dev/null", [] { return std::make_unique<TcpdumpCapture>(); }, {}}};
@@ -516,7 +516,7 @@ int main(int argc, char** argv) {
              "veth pair in private network namespaces, and taken by all four captures at once (sender on CPU 0, the "
              "captures on CPU 1); "
           << rounds << " rounds; medians shown. CPU is the on-CPU time of the capturing thread "
-             "(tcpdump: its process) per frame captured. The stand-in is read through Part 1.1 (`ReadBlock` into the "
+             "(tcpdump: its process) per frame captured. The stand-in is read through `ReadBlock` (into the "
              "491,520-byte storage, frames counted by the block's frameCount); the plain loops use the same libpcap "
              "settings, one copying each frame out (length first, as in a block), one only counting frames.\n\n"
           << "Machine: " << Machine() << ".\n\n"

@@ -1,4 +1,4 @@
-// Part 1.1: packet driver device access.
+// Packet driver device access.
 #include "capture/packet_driver.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// Part 1.1: packet driver device access. The library's only contact with the Network Vorel Packet Driver:
+// Packet driver device access. The library's only contact with the Network Vorel Packet Driver:
 // open the driver's device for one adapter, read MultiPacketStorage blocks from it, send it OID requests.
 // No operation prints anything or ends the process; each reports failure by its result alone.
 #pragma once

@@ -1,5 +1,5 @@
 // The whole capture path on real traffic: numbered UDP datagrams sent over a veth pair (or loopback) inside
-// private network namespaces, read back through Part 1.1 from the stand-in's live libpcap device. Every
+// private network namespaces, read back through the packet driver operations from the stand-in's live libpcap device. Every
 // datagram must be in the blocks exactly once, in order, byte for byte as a plain libpcap capture beside it
 // saw it. Label netns; reports SKIPPED where namespaces cannot be had.
 #include <arpa/inet.h>
@@ -173,7 +173,7 @@ protected:
         }
     }
 
-    // Opens the interface through Part 1.1 as the capture session does: promiscuous, one storage block.
+    // Opens the interface through the packet driver operations as the capture session does: promiscuous, one storage block.
     void OpenDevice(const char* devicePath, DWORD readLength = MULTI_PACKET_STORAGE_SIZE) {
         adapter_ = OpenAdapterDevice(devicePath);
         ASSERT_NE(adapter_, nullptr) << "open failed: " << GetLastError();

@@ -373,7 +373,7 @@ protected:
         if (!file_.empty()) std::remove(file_.c_str());
         StandInDevices::TearDown();
     }
-    // Opens the replay device through Part 1.1 and reads blocks of `length` bytes until `count` frames came.
+    // Opens the replay device through the packet driver operations and reads blocks of `length` bytes until `count` frames came.
     std::vector<Bytes> ReadFrames(size_t count, DWORD length, std::vector<DWORD>* blockBytes = nullptr) {
         std::vector<Bytes> frames;
         adapter_ = OpenAdapterDevice("\\Device\\NetVorel_replay0");

@@ -1,4 +1,4 @@
-// Part 1.1, packet driver device access, against scripted devices of the stand-in.
+// Packet driver device access against scripted devices of the stand-in.
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -12,6 +12,7 @@
 
 #include "capture/capture_session.h"
 #include "linux/testing.h"
+#include "support/storage_blocks.h"
 
 namespace {
 
@@ -28,20 +29,6 @@ constexpr int kFramesPerBlock = 8;
 
 enum class Moment { Delivering, Paused, WaitingOnTheDriver };
 
-std::vector<unsigned char> NumberedBlock(int first) {
-    std::vector<unsigned char> block(16, 0);
-    block[4] = kFramesPerBlock;
-    for (int n = first; n < first + kFramesPerBlock; ++n) {
-        block.push_back(4);
-        block.push_back(0);
-        for (int i = 0; i < 4; ++i) block.push_back(static_cast<unsigned char>(n >> (8 * i)));
-    }
-    return block;
-}
-
-void Remember(void* context, const BYTE* data, LONG count) {
-    if (count == 4) *static_cast<int*>(context) = data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24;
-}
 
 std::atomic<int> delivered{0};
 std::atomic<bool> outOfOrder{false};
@@ -65,13 +52,13 @@ void CheckAtExit() {
     StandInAddScriptedDevice(kDevice);
     if (DriverStart(1) != 0) Fail("the start failed");
     int blocks = moment == Moment::WaitingOnTheDriver ? 1 : 500;
-    for (int b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, NumberedBlock(b * kFramesPerBlock));
+    for (int b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, storageblocks::NumberedBlock(b * kFramesPerBlock, kFramesPerBlock));
     std::atexit(CheckAtExit);
 
     std::thread([] {
         for (int next = 0;; ++next) {
             int number = -1;
-            if (GetFrameFromDriver(4, 4, Remember, &number) == 0) break;  // released (no frame here is empty)
+            if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) break;  // released (no frame here is empty)
             if (number != next) outOfOrder = true;
             ++delivered;
         }

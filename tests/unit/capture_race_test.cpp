@@ -9,6 +9,7 @@
 
 #include "capture/capture_session.h"
 #include "linux/testing.h"
+#include "support/storage_blocks.h"
 
 namespace {
 
@@ -16,20 +17,6 @@ const char kDevice[] = "\\Device\\NetVorel_race0";
 constexpr int kBlocks = 200;
 constexpr int kFramesPerBlock = 8;
 
-std::vector<unsigned char> NumberedBlock(int first) {
-    std::vector<unsigned char> block(16, 0);
-    block[4] = kFramesPerBlock;
-    for (int n = first; n < first + kFramesPerBlock; ++n) {
-        block.push_back(4);
-        block.push_back(0);
-        for (int i = 0; i < 4; ++i) block.push_back(static_cast<unsigned char>(n >> (8 * i)));
-    }
-    return block;
-}
-
-void Remember(void* context, const BYTE* data, LONG count) {
-    if (count == 4) *static_cast<int*>(context) = data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24;
-}
 
 TEST(CaptureRace, StopPauseAndReleaseAgainstADeliveryLoop) {
     StandInSetWindowsVersion("5.1");
@@ -39,7 +26,7 @@ TEST(CaptureRace, StopPauseAndReleaseAgainstADeliveryLoop) {
         StandInAddScriptedDevice(kDevice);
         ::testing::internal::CaptureStdout();
         ASSERT_EQ(DriverStart(1), 0);
-        for (int b = 0; b < kBlocks; ++b) StandInScriptBlock(kDevice, NumberedBlock(b * kFramesPerBlock));
+        for (int b = 0; b < kBlocks; ++b) StandInScriptBlock(kDevice, storageblocks::NumberedBlock(b * kFramesPerBlock, kFramesPerBlock));
 
         std::atomic<bool> released{false};
         std::vector<int> received;
@@ -47,7 +34,7 @@ TEST(CaptureRace, StopPauseAndReleaseAgainstADeliveryLoop) {
         std::thread capture([&] {
             while (!released.load()) {
                 int number = -1;
-                LONG length = GetFrameFromDriver(4, 4, Remember, &number);
+                LONG length = GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number);
                 if (length == 4) {
                     received.push_back(number);
                     ++receivedCount;

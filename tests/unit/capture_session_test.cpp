@@ -12,6 +12,7 @@
 #include "adapters/inventory.h"
 #include "capture/capture_session.h"
 #include "linux/testing.h"
+#include "support/storage_blocks.h"
 
 namespace {
 
@@ -27,26 +28,10 @@ const char kNoAdapter802[] =
     "ERROR on line 802 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n"
     "..pAdapter is NULL\n";
 
-using Bytes = std::vector<unsigned char>;
+using storageblocks::Bytes;
 
-// A block as the driver lays it out: frame count at offset 4, records of 16-bit length + data from 16.
-Bytes Block(const std::vector<Bytes>& frames, int claimedCount = -1) {
-    Bytes block(16, 0);
-    unsigned count = claimedCount < 0 ? static_cast<unsigned>(frames.size()) : static_cast<unsigned>(claimedCount);
-    for (int i = 0; i < 4; ++i) block[4 + i] = static_cast<unsigned char>(count >> (8 * i));
-    for (const auto& f : frames) {
-        block.push_back(static_cast<unsigned char>(f.size()));
-        block.push_back(static_cast<unsigned char>(f.size() >> 8));
-        block.insert(block.end(), f.begin(), f.end());
-    }
-    return block;
-}
-
-Bytes Frame(size_t length, unsigned char seed) {
-    Bytes f(length);
-    for (size_t i = 0; i < length; ++i) f[i] = static_cast<unsigned char>(seed + i);
-    return f;
-}
+using storageblocks::Block;
+using storageblocks::Frame;
 
 struct Delivered {
     LONG length = -1;

@@ -10,31 +10,17 @@
 #include "capture/packet_driver.h"
 #include "platform/linux/testing.h"
 #include "platform/linux/unicode.h"
+#include "support/storage_blocks.h"
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using storageblocks::Bytes;
 
 const char kDevice[] = "\\Device\\NetVorel_test0";
 const char kFileName[] = "\\\\.\\Packet_NetVorel_test0";
 
-// A MultiPacketStorage block: the given frames as records after the 16-byte header.
-Bytes Block(const std::vector<Bytes>& frames) {
-    Bytes block(16, 0);
-    block[4] = static_cast<unsigned char>(frames.size());
-    for (const Bytes& frame : frames) {
-        block.push_back(static_cast<unsigned char>(frame.size() & 0xFF));
-        block.push_back(static_cast<unsigned char>(frame.size() >> 8));
-        block.insert(block.end(), frame.begin(), frame.end());
-    }
-    return block;
-}
-
-Bytes Frame(size_t length, unsigned char first) {
-    Bytes frame(length);
-    for (size_t i = 0; i < length; ++i) frame[i] = static_cast<unsigned char>(first + i);
-    return frame;
-}
+using storageblocks::Block;
+using storageblocks::Frame;
 
 // The targets QueryDosDevice lists for a DOS name, newest first.
 std::vector<std::string> Targets(const char* dosName) {

@@ -11,6 +11,7 @@ tamsil_warnings(netcfg_lock_holder)
 # ousterling run as a real process, one run per outcome row and edge case (label: process).
 add_executable(ousterling_process_test ${CMAKE_CURRENT_LIST_DIR}/ousterling_process_test.cpp)
 target_link_libraries(ousterling_process_test PRIVATE ${TAMSIL_GTEST_MAIN})
+target_include_directories(ousterling_process_test PRIVATE ${CMAKE_SOURCE_DIR}/tests)
 target_compile_definitions(ousterling_process_test PRIVATE OUSTERLING_PATH="$<TARGET_FILE:ousterling>"
                                                            NETCFG_LOCK_HOLDER_PATH="$<TARGET_FILE:netcfg_lock_holder>")
 add_dependencies(ousterling_process_test ousterling netcfg_lock_holder)

@@ -5,16 +5,12 @@
 // Each run gets its own registry file (TAMSIL_REGISTRY), token (TAMSIL_TOKEN), dialogue answers
 // (TAMSIL_DIALOG_ANSWERS), chosen netcfg answers and delays (TAMSIL_NETCFG_ANSWERS, TAMSIL_NETCFG_DELAYS) and a
 // trace of the COM calls made (TAMSIL_NETCFG_TRACE); it runs in a new session, so no dialogue can reach a terminal.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -22,7 +18,8 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "support/process_runner.h"
+
 
 namespace {
 
@@ -90,47 +87,13 @@ std::string ReadFile(const std::filesystem::path& path) {
     return text.str();
 }
 
-struct Child {
-    pid_t pid = -1;
-    int in = -1;   // the child's standard input, to write
-    int out = -1;  // its standard output, to read
-    int err = -1;  // its standard error, to read
-};
-
-// Starts `args[0]` with the test's environment less every TAMSIL_ variable, plus `env`, in a new session.
-Child Spawn(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
-    std::vector<std::string> environment;
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::strncmp(*e, "TAMSIL_", 7) != 0) environment.emplace_back(*e);
-    for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
-    std::vector<char*> envp, argv;
-    for (std::string& e : environment) envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> arguments = args;
-    for (std::string& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return Child{};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-    Child child;
-    if (posix_spawn(&child.pid, argv[0], &actions, &attributes, argv.data(), envp.data()) != 0) child.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    child.in = in[1];
-    child.out = out[0];
-    child.err = err[0];
-    return child;
+// The test's environment less every TAMSIL_ variable, plus `env`.
+processrunner::Options OptionsFor(const std::map<std::string, std::string>& env) {
+    processrunner::Options options;
+    options.env = env;
+    options.unsetPrefix = "TAMSIL_";
+    options.timeoutMs = 60000;
+    return options;
 }
 
 // Reads one line from `fd` (for the lock holder's "locked").
@@ -150,34 +113,11 @@ struct Outcome {
 
 Outcome RunToEnd(const std::vector<std::string>& args, const std::map<std::string, std::string>& env) {
     auto start = std::chrono::steady_clock::now();
-    Child child = Spawn(args, env);
+    processrunner::Result result = processrunner::Run(args, OptionsFor(env));
     Outcome run;
-    if (child.pid < 0) {
-        run.err = "cannot start " + args[0];
-        return run;
-    }
-    close(child.in);
-    pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
-    std::string* sinks[2] = {&run.out, &run.err};
-    int open = 2;
-    while (open > 0) {
-        if (poll(fds, 2, 60000) <= 0) break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-            char buf[4096];
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    int status = 0;
-    waitpid(child.pid, &status, 0);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    run.exitCode = result.signal != 0 ? 128 + result.signal : result.exitCode;
+    run.out = result.out;
+    run.err = result.err;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return run;
 }
@@ -325,7 +265,7 @@ TEST_F(Ousterling, NotInstalled_WritesTheNotFoundTranscriptAndShowsTheNotRemoved
 // program's client description, no look-up line, no final dialogue.
 TEST_F(Ousterling, LockHeldByAnotherProgram_WritesTheLockMessageAfterTheTimeOut) {
     const std::string holderDescription = "Larkspire Installer (inductling.exe)";
-    Child holder = Spawn({NETCFG_LOCK_HOLDER_PATH, holderDescription}, env_);
+    processrunner::Child holder = processrunner::Spawn({NETCFG_LOCK_HOLDER_PATH, holderDescription}, OptionsFor(env_));
     ASSERT_GT(holder.pid, 0);
     ASSERT_EQ(ReadLine(holder.out), "locked");
     env_["TAMSIL_DIALOG_ANSWERS"] = "yes";

@@ -30,6 +30,7 @@ struct Result {
 struct Options {
     std::map<std::string, std::string> env;  // added to (or replacing) the parent's environment
     std::vector<std::string> unset;          // removed from the environment
+    std::string unsetPrefix;                 // every variable whose name begins with it is removed too
     std::string input;                       // written to standard input, which is then closed
     bool closeInput = true;                  // false: standard input stays open until the child ends
     int timeoutMs = 30000;
@@ -42,13 +43,24 @@ inline long long NowMs() {
     return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
 }
 
-inline Result Run(const std::vector<std::string>& argv, const Options& options = Options()) {
-    Result result;
+// A started child: its pid (-1 when it could not start) and our ends of its standard streams.
+struct Child {
+    pid_t pid = -1;
+    int in = -1;   // the child's standard input, to write
+    int out = -1;  // its standard output, to read
+    int err = -1;  // its standard error, to read
+};
+
+// Starts argv[0] in a process group of its own, with the parent's environment changed as `options` says.
+inline Child Spawn(const std::vector<std::string>& argv, const Options& options = Options()) {
     std::map<std::string, std::string> env;
     for (char** e = environ; *e != nullptr; ++e) {
         std::string entry = *e;
         size_t eq = entry.find('=');
-        if (eq != std::string::npos) env[entry.substr(0, eq)] = entry.substr(eq + 1);
+        if (eq == std::string::npos) continue;
+        std::string name = entry.substr(0, eq);
+        if (!options.unsetPrefix.empty() && name.compare(0, options.unsetPrefix.size(), options.unsetPrefix) == 0) continue;
+        env[name] = entry.substr(eq + 1);
     }
     for (const auto& name : options.unset) env.erase(name);
     for (const auto& [name, value] : options.env) env[name] = value;
@@ -61,8 +73,9 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
     for (auto& s : argvCopy) args.push_back(s.data());
     args.push_back(nullptr);
 
+    Child child;
     int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return result;
+    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return child;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
@@ -72,23 +85,35 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     posix_spawnattr_setpgroup(&attributes, 0);
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, args[0], &actions, &attributes, args.data(), envp.data());
+    if (posix_spawn(&child.pid, args[0], &actions, &attributes, args.data(), envp.data()) != 0) child.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     close(in[0]);
     close(out[1]);
     close(err[1]);
-    if (spawned != 0) {
+    if (child.pid < 0) {
         close(in[1]);
         close(out[0]);
         close(err[0]);
+        return child;
+    }
+    child.in = in[1];
+    child.out = out[0];
+    child.err = err[0];
+    return child;
+}
+
+inline Result Run(const std::vector<std::string>& argv, const Options& options = Options()) {
+    Result result;
+    Child child = Spawn(argv, options);
+    if (child.pid < 0) {
         result.err = "cannot start " + argv[0];
         return result;
     }
+    pid_t pid = child.pid;
     signal(SIGPIPE, SIG_IGN);
     size_t written = 0;
-    int inFd = in[1];
+    int inFd = child.in;
     if (options.input.empty() && options.closeInput) {
         close(inFd);
         inFd = -1;
@@ -104,8 +129,8 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
         }
         pollfd fds[3];
         int n = 0;
-        if (outOpen) fds[n++] = {out[0], POLLIN, 0};
-        if (errOpen) fds[n++] = {err[0], POLLIN, 0};
+        if (outOpen) fds[n++] = {child.out, POLLIN, 0};
+        if (errOpen) fds[n++] = {child.err, POLLIN, 0};
         if (inFd >= 0 && written < options.input.size()) fds[n++] = {inFd, POLLOUT, 0};
         long long left = deadline - NowMs();
         if (left <= 0) {
@@ -129,17 +154,17 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
             }
             char buf[4096];
             ssize_t r = read(fds[i].fd, buf, sizeof buf);
-            std::string& sink = fds[i].fd == out[0] ? result.out : result.err;
+            std::string& sink = fds[i].fd == child.out ? result.out : result.err;
             if (r > 0) {
                 sink.append(buf, static_cast<size_t>(r));
             } else {
-                (fds[i].fd == out[0] ? outOpen : errOpen) = false;
+                (fds[i].fd == child.out ? outOpen : errOpen) = false;
             }
         }
     }
     if (inFd >= 0) close(inFd);
-    close(out[0]);
-    close(err[0]);
+    close(child.out);
+    close(child.err);
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

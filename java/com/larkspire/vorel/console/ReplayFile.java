@@ -29,6 +29,10 @@ final class ReplayFile {
      * Returns null when {@code file} can be replayed, otherwise why not, as one line for the user.
      */
     static String problem(Path file) {
+        if (Files.exists(file) && !Files.isRegularFile(file)) {
+            // A pipe would be drained by this check, and a reader blocked on it could not be stopped.
+            return "not a regular file";
+        }
         byte[] head;
         try (InputStream in = Files.newInputStream(file)) {
             head = in.readNBytes(LOOK_BYTES);

@@ -25,7 +25,7 @@ if(TARGET tamsil_java AND NOT WIN32)
             ${Java_JAVA_EXECUTABLE} -Djava.library.path=${CMAKE_BINARY_DIR}/bench-lib
             -cp ${TAMSIL_JAVA_CLASSES}:${_bench_classes} vorel.bench.ReplayBenchmark ${CMAKE_BINARY_DIR}/bench-replay.pcap
     DEPENDS tamsil_bench ${_bench_classes}/.stamp
-    USES_TERMINAL)
+    USES_TERMINAL VERBATIM)
 endif()
 
 # Live: frames per second that Java receives over a veth pair against tcpdump on the same traffic

@@ -3,7 +3,7 @@
 # (baselines and a feeder for the stand-in's scripted device) beside the real exports.
 if(TARGET tamsil_java AND NOT WIN32)
   add_library(tamsil_bench SHARED $<TARGET_OBJECTS:tamsil_objects> ${CMAKE_CURRENT_LIST_DIR}/jni_bench_natives.cpp)
-  target_link_libraries(tamsil_bench PRIVATE tamsil_platform tamsil_jni)
+  target_link_libraries(tamsil_bench PRIVATE tamsil_platform tamsil_jni PkgConfig::PCAP)
   set_target_properties(tamsil_bench PROPERTIES OUTPUT_NAME tamsil LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench-lib)
   file(GLOB _bench_java CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/jvm/vorel/bench/*.java)
   set(_bench_classes ${CMAKE_BINARY_DIR}/bench-classes)
@@ -17,6 +17,15 @@ if(TARGET tamsil_java AND NOT WIN32)
             -cp ${TAMSIL_JAVA_CLASSES}:${_bench_classes} vorel.bench.DeliveryBenchmark
     DEPENDS tamsil_bench ${_bench_classes}/.stamp
     USES_TERMINAL)
+  # Replay of one million 64-byte frames against a plain libpcap read of the same file plus one copy into a Java
+  # array (`cmake --build <build> --target bench_replay`; build optimised).
+  add_custom_target(bench_replay
+    COMMAND ${CMAKE_COMMAND} -E env "TAMSIL_WINDOWS_VERSION=5.1" "TAMSIL_ADAPTERS=bench0|Replay benchmark"
+            "TAMSIL_REPLAY=NetVorel_bench0=${CMAKE_BINARY_DIR}/bench-replay.pcap"
+            ${Java_JAVA_EXECUTABLE} -Djava.library.path=${CMAKE_BINARY_DIR}/bench-lib
+            -cp ${TAMSIL_JAVA_CLASSES}:${_bench_classes} vorel.bench.ReplayBenchmark ${CMAKE_BINARY_DIR}/bench-replay.pcap
+    DEPENDS tamsil_bench ${_bench_classes}/.stamp
+    USES_TERMINAL VERBATIM)
 endif()
 
 # Live: frames per second that Java receives over a veth pair against tcpdump on the same traffic

@@ -1,7 +1,8 @@
-// Natives of the delivery benchmark: the baselines measured beside GetFrameFromDriver in the same run, and a
-// feeder that queues pre-built blocks on the stand-in's scripted device.
+// Natives of the delivery benchmarks: the baselines measured beside GetFrameFromDriver in the same run, a
+// feeder that queues pre-built blocks on the stand-in's scripted device, and a plain libpcap read of a file.
 #include <jni.h>
 #include <malloc.h>
+#include <pcap/pcap.h>
 
 #include <cstring>
 #include <vector>
@@ -12,6 +13,7 @@ namespace {
 
 const char kDevice[] = "\\Device\\NetVorel_bench0";
 unsigned char source[65536];
+pcap_t* file = nullptr;  // the replay benchmark's plain read of the capture file
 
 }  // namespace
 
@@ -56,6 +58,31 @@ JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_elementsCopy(JNIEnv* env, jcla
     std::memcpy(elements, source, static_cast<size_t>(length));
     env->ReleaseByteArrayElements(array, elements, 0);
     return length;
+}
+
+// The replay benchmark's serial floor: libpcap reads the file, and each frame is copied into the Java array.
+JNIEXPORT jboolean JNICALL Java_vorel_bench_Baselines_pcapOpen(JNIEnv* env, jclass, jstring path) {
+    const char* name = env->GetStringUTFChars(path, nullptr);
+    if (name == nullptr) return JNI_FALSE;
+    char message[PCAP_ERRBUF_SIZE] = "";
+    file = pcap_open_offline(name, message);
+    env->ReleaseStringUTFChars(path, name);
+    return file != nullptr ? JNI_TRUE : JNI_FALSE;
+}
+
+// The next frame's length, its bytes (cut to `room`, the array's length) in the array; 0 at the end of the file.
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_pcapNext(JNIEnv* env, jclass, jbyteArray array, jint room) {
+    pcap_pkthdr* header;
+    const u_char* bytes;
+    if (file == nullptr || pcap_next_ex(file, &header, &bytes) != 1) return 0;
+    jint length = static_cast<jint>(header->caplen);
+    env->SetByteArrayRegion(array, 0, length < room ? length : room, reinterpret_cast<const jbyte*>(bytes));
+    return length;
+}
+
+JNIEXPORT void JNICALL Java_vorel_bench_Baselines_pcapClose(JNIEnv*, jclass) {
+    if (file != nullptr) pcap_close(file);
+    file = nullptr;
 }
 
 }  // extern "C"

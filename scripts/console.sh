@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, builds, and runs the capture console on this machine's adapters.
-# Arguments go to the console (e.g. a card number, --list, --frames N, --seconds S); without a card number
-# the library asks which adapter to use. Live capture needs root (or CAP_NET_RAW).
+# Arguments go to the console (e.g. a card number, --list, --frames N, --seconds S, --write FILE to save the
+# frames as pcapng, --replay FILE to replay a capture file as the chosen adapter); without a card number the
+# library asks which adapter to use. Live capture needs root (or CAP_NET_RAW); replay does not.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"

@@ -1,56 +1,182 @@
-// Replay of a capture file (pcap or pcapng, read by libpcap) for a device listed in TAMSIL_REPLAY: the file's
-// frames fill blocks as fast as they are read; after the last frame a read waits, like a quiet network,
-// until the device is closed. A damaged end of file counts as the end (with a line on standard error).
-
+// Replay of a capture file (pcap or pcapng, read by libpcap) for a device listed in TAMSIL_REPLAY.
+//
+// Like the driver, which fills its own buffer while the application reads, a reader thread of the device reads
+// the file ahead into a few chunks of frame records (the block's record layout: 16-bit length, then the bytes),
+// and a read moves whole records from them into the caller's block. The chunks are bounded (kChunks of
+// kChunkBytes): the reader waits when all are full. After the last frame a read waits, like a quiet network,
+// until the device is closed. A damaged end of file counts as the end (with a line on standard error): every
+// whole frame before it is delivered. Closing the device stops the reader; the device's destruction joins it.
+#include <algorithm>
+#include <cstring>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "capture_pcap.h"
 
 namespace {
 
+constexpr size_t kChunkBytes = 256 * 1024;  // at least one record of the longest frame
+constexpr size_t kChunks = 4;
+static_assert(kChunkBytes >= 2 + kLongestRecordedFrame);
+
+// Frame records back to back, filled by the reader and then handed to the device's reads.
+struct Chunk {
+    std::vector<BYTE> bytes;
+    size_t used = 0;   // bytes of records written
+    size_t taken = 0;  // bytes of records already moved into blocks
+};
+
+size_t RecordBytes(const BYTE* record) { return 2 + (static_cast<size_t>(record[0]) | static_cast<size_t>(record[1]) << 8); }
+
 class Replay : public DeviceSource {
 public:
-    Replay(pcap_t* pcap, std::string fileName) : pcap_(pcap), file_(std::move(fileName)) {}
-    ~Replay() override { pcap_close(pcap_); }
+    Replay(pcap_t* pcap, std::string fileName) : pcap_(pcap), file_(std::move(fileName)) {
+        for (size_t i = 0; i < kChunks; ++i) {
+            free_.emplace_back();
+            free_.back().bytes.resize(kChunkBytes);
+        }
+        reader_ = std::thread([this] { ReadAhead(); });
+    }
+    ~Replay() override {
+        Stop();
+        reader_.join();
+        pcap_close(pcap_);
+    }
 
     ReadOutcome Read(BYTE* buffer, DWORD length, const ReadContext& context) override {
         if (context.Closed()) return ReadFailed(ERROR_OPERATION_ABORTED);
         BlockWriter block(buffer, length);
-        if (!carried_.MoveInto(block)) {
-            block.Finish();
-            return ReadDone(block.Bytes());
+        for (;;) {
+            if (!inHand_) {
+                std::unique_lock<std::mutex> guard(lock_);
+                // With frames in the block already, take what is ready and go; otherwise wait for a chunk.
+                auto ready = [&] { return !ready_.empty() || stopping_ || context.Closed(); };
+                if (block.Frames() == 0) {
+                    if (!context.deadline)
+                        wake_.wait(guard, ready);
+                    else if (!wake_.wait_until(guard, *context.deadline, ready))
+                        return ReadTimedOut();
+                }
+                if (stopping_ || context.Closed()) return ReadFailed(ERROR_OPERATION_ABORTED);
+                if (ready_.empty()) break;
+                inHand_ = std::move(ready_.front());
+                ready_.pop_front();
+            }
+            if (!MoveRecords(*inHand_, block)) break;  // the block is full
+            Recycle();
         }
-        if (!atEnd_) {
-            PcapFill fill{&block, &carried_, pcap_, false};
-            int taken;
-            // A savefile read that was broken off after some frames leaves libpcap's break flag set: the next
-            // dispatch answers PCAP_ERROR_BREAK at once and clears it.
-            do {
-                taken = pcap_dispatch(pcap_, -1, TakePcapFrame, reinterpret_cast<u_char*>(&fill));
-            } while (taken == PCAP_ERROR_BREAK && !fill.full);
-            if (taken == PCAP_ERROR)
-                std::fprintf(stderr, "tamsil: replay of %s ends early: %s\n", file_.c_str(), pcap_geterr(pcap_));
-            // Without a break, libpcap read the file to its end.
-            if (!fill.full) atEnd_ = true;
-        }
-        if (block.Frames() != 0) {
-            block.Finish();
-            return ReadDone(block.Bytes());
-        }
-        switch (WaitForInput(-1, context)) {
-            case WaitResult::TimedOut: return ReadTimedOut();
-            default: return ReadFailed(ERROR_OPERATION_ABORTED);
-        }
+        block.Finish();
+        return ReadDone(block.Bytes());
     }
 
     // Promiscuous reception means nothing for a file: accepted.
     DWORD SetPacketFilter(DWORD) override { return 0; }
 
+    void Close() override { Stop(); }
+
 private:
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        room_.notify_all();
+    }
+
+    // Moves the records of `chunk` that fit into `block`, the run of them in one copy. A record that does not fit
+    // even an empty block is cut to fit it. True when the chunk is used up.
+    static bool MoveRecords(Chunk& chunk, BlockWriter& block) {
+        const BYTE* start = chunk.bytes.data() + chunk.taken;
+        const BYTE* end = chunk.bytes.data() + chunk.used;
+        size_t room = block.Room();
+        const BYTE* record = start;
+        DWORD count = 0;
+        while (record != end && RecordBytes(record) <= room) {
+            room -= RecordBytes(record);
+            record += RecordBytes(record);
+            ++count;
+        }
+        block.AppendRecords(start, static_cast<size_t>(record - start), count);
+        if (record != end && block.Frames() == 0) {
+            block.AppendCut(record + 2, RecordBytes(record) - 2);
+            record += RecordBytes(record);
+        }
+        chunk.taken = static_cast<size_t>(record - chunk.bytes.data());
+        return record == end;
+    }
+
+    // The chunk in hand is used up: back to the reader.
+    void Recycle() {
+        inHand_->used = inHand_->taken = 0;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            free_.push_back(std::move(*inHand_));
+        }
+        inHand_.reset();
+        room_.notify_one();
+    }
+
+    // The reader thread: fills free chunks with the file's frames until the end of the file or the stop.
+    void ReadAhead() {
+        std::optional<Chunk> chunk;
+        for (;;) {
+            pcap_pkthdr* header = nullptr;
+            const u_char* bytes = nullptr;
+            int result = pcap_next_ex(pcap_, &header, &bytes);
+            if (result != 1) {
+                if (result == PCAP_ERROR)
+                    std::fprintf(stderr, "tamsil: replay of %s ends early: %s\n", file_.c_str(), pcap_geterr(pcap_));
+                break;
+            }
+            size_t frame = std::min<size_t>(header->caplen, kLongestRecordedFrame);
+            if (chunk && kChunkBytes - chunk->used < 2 + frame) {
+                if (!Hand(*chunk)) return;
+                chunk.reset();
+            }
+            if (!chunk) {
+                std::unique_lock<std::mutex> guard(lock_);
+                room_.wait(guard, [this] { return !free_.empty() || stopping_; });
+                if (stopping_) return;
+                chunk = std::move(free_.back());
+                free_.pop_back();
+            }
+            BYTE* record = chunk->bytes.data() + chunk->used;
+            record[0] = static_cast<BYTE>(frame & 0xFF);
+            record[1] = static_cast<BYTE>(frame >> 8);
+            if (frame != 0) std::memcpy(record + 2, bytes, frame);
+            chunk->used += 2 + frame;
+        }
+        if (chunk && chunk->used != 0) Hand(*chunk);
+    }
+
+    // Queues a filled chunk for the reads; false once the device is stopping.
+    bool Hand(Chunk& chunk) {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (stopping_) return false;
+            ready_.push_back(std::move(chunk));
+        }
+        wake_.notify_one();
+        return true;
+    }
+
     pcap_t* const pcap_;
     const std::string file_;
-    CarriedFrames carried_;
-    bool atEnd_ = false;
+    std::mutex lock_;
+    std::condition_variable wake_;  // a chunk is ready, or the device stops
+    std::condition_variable room_;  // a chunk is free, or the device stops
+    std::deque<Chunk> ready_;       // filled chunks, oldest first
+    std::vector<Chunk> free_;
+    bool stopping_ = false;
+    std::optional<Chunk> inHand_;   // the reads' own: the chunk being moved into blocks
+    std::thread reader_;
 };
 
 }  // namespace
@@ -66,6 +192,10 @@ std::unique_ptr<DeviceSource> OpenReplay(const std::string& fileName, DWORD* err
     try {
         return std::make_unique<Replay>(pcap, fileName);
     } catch (const std::bad_alloc&) {
+        pcap_close(pcap);
+        *error = ERROR_NOT_ENOUGH_MEMORY;
+        return nullptr;
+    } catch (const std::system_error&) {  // no thread for the reader
         pcap_close(pcap);
         *error = ERROR_NOT_ENOUGH_MEMORY;
         return nullptr;

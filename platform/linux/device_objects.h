@@ -35,6 +35,13 @@ public:
         ++frames_;
         return true;
     }
+    // Appends `count` records already in the record layout, `bytes` in all; the caller has checked they fit Room().
+    void AppendRecords(const BYTE* records, size_t bytes, DWORD count) {
+        if (bytes != 0) std::memcpy(buffer_ + used_, records, bytes);
+        used_ += static_cast<DWORD>(bytes);
+        frames_ += count;
+    }
+    size_t Room() const { return capacity_ - used_; }
     // Appends the frame cut to what is left of the block: for a frame that does not fit even an empty block.
     void AppendCut(const BYTE* data, size_t length);
     DWORD Frames() const { return frames_; }

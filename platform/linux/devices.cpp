@@ -283,11 +283,13 @@ bool StartsWithFolded(const std::string& text, const char* prefix) {
     return text.size() >= n && SameObjectName(text.substr(0, n), prefix);
 }
 
-// TAMSIL_REPLAY: "<name>=<file>;..." -> the file for device object \Device\<name>, if listed.
+// TAMSIL_REPLAY: "<name>=<file>;..." -> the file for device object \Device\<name>, if listed; the name "*"
+// stands for every device object not listed by its own name.
 std::optional<std::string> ReplayFileFor(const std::string& objectName) {
     const char* list = std::getenv("TAMSIL_REPLAY");
     if (list == nullptr) return std::nullopt;
     std::string text = list;
+    std::optional<std::string> any;
     size_t start = 0;
     while (start <= text.size()) {
         size_t end = text.find(';', start);
@@ -297,8 +299,9 @@ std::optional<std::string> ReplayFileFor(const std::string& objectName) {
         size_t equals = entry.find('=');
         if (equals == std::string::npos || equals == 0) continue;
         if (SameObjectName(entry.substr(0, equals), objectName)) return entry.substr(equals + 1);
+        if (equals == 1 && entry[0] == '*' && !any) any = entry.substr(2);
     }
-    return std::nullopt;
+    return any;
 }
 
 std::unique_ptr<DeviceSource> OpenDeviceObject(const std::string& devicePath, DWORD* error) {

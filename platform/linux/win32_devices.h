@@ -6,8 +6,9 @@
 //                                 one MultiPacketStorage block per read, OID_GEN_CURRENT_PACKET_FILTER set
 //                                 requests (0x80000000) switch promiscuous reception;
 //   \Device\<name>                a capture file replayed through the same contract, when TAMSIL_REPLAY holds
-//                                 "<name>=<file>" (entries separated by ';'); at the end of the file a read
-//                                 waits like a quiet network until the device is closed;
+//                                 "<name>=<file>" (entries separated by ';'; the name "*" stands for every
+//                                 device not listed by name); at the end of the file a read waits like a
+//                                 quiet network until the device is closed;
 //   scripted devices that tests create through testing.h.
 // An overlapped device read makes progress while a thread waits for it: GetOverlappedResult with bWait, or
 // WaitForSingleObject on its event. Closing the device handle ends a pending read at once: it then fails with

@@ -16,7 +16,7 @@ if(TARGET tamsil_java)
   add_dependencies(tamsil_console_java_tests tamsil_java)
 
   set(_console_classpath "${TAMSIL_JAVA_CLASSES}:${_console_test_classes}")
-  foreach(_test FrameSummaryTest CaptureConsoleTest)
+  foreach(_test FrameSummaryTest CaptureConsoleTest CaptureFilesTest)
     add_test(NAME java_console_${_test}
              COMMAND ${Java_JAVA_EXECUTABLE} -cp ${_console_classpath} com.larkspire.vorel.console.${_test})
     set_tests_properties(java_console_${_test} PROPERTIES LABELS java TIMEOUT 120)

@@ -1,43 +1,30 @@
 // The capture console in a real JVM (under -Xcheck:jni) on a replayed capture file: the frame lines, the
-// frame limit, and Ctrl+C releasing the capture and ending the process with 0.
+// frame limit, Ctrl+C releasing the capture and ending the process with 0, and the capture files it writes
+// (read back with tshark and tcpdump) and replays from its command line.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "support/capture_files.h"
 #include "support/process_runner.h"
 
 namespace {
 
-// A classic pcap file of `count` UDP/IPv4 frames from 10.0.0.1:4000 to 10.0.0.2:5000, numbered in the payload.
+using capturefiles::Bytes;
+
+// `count` UDP/IPv4 frames of 46 bytes from 10.0.0.1:4000 to 10.0.0.2:5000.
 void WriteCapture(const std::string& path, int count) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    auto put32 = [&](unsigned v) {
-        unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v >> 16),
-                              static_cast<unsigned char>(v >> 24)};
-        std::fwrite(b, 1, 4, f);
-    };
-    put32(0xa1b2c3d4);
-    put32(0x00040002);
-    put32(0);
-    put32(0);
-    put32(65535);
-    put32(1);
-    for (int n = 0; n < count; ++n) {
-        std::vector<unsigned char> frame = {0x02, 0, 0, 0, 0, 2, 0x02, 0, 0, 0, 0, 1, 0x08, 0x00,
-                                            0x45, 0, 0, 32, 0, 0, 0, 0, 64, 17, 0, 0, 10, 0, 0, 1, 10, 0, 0, 2,
-                                            0x0f, 0xa0, 0x13, 0x88, 0, 12, 0, 0, 'n', 'o', static_cast<unsigned char>(n), 0};
-        put32(1700000000u + static_cast<unsigned>(n));
-        put32(0);
-        put32(static_cast<unsigned>(frame.size()));
-        put32(static_cast<unsigned>(frame.size()));
-        std::fwrite(frame.data(), 1, frame.size(), f);
-    }
-    std::fclose(f);
+    std::vector<Bytes> frames(static_cast<size_t>(count),
+                              capturefiles::Ethernet(0x0800, capturefiles::Ipv4(17, capturefiles::Udp(4000, 5000, 4))));
+    ASSERT_TRUE(capturefiles::WritePcap(path, frames));
 }
 
 class CaptureConsole : public ::testing::Test {
@@ -51,13 +38,19 @@ protected:
     }
     void TearDown() override { std::system(("rm -rf " + directory).c_str()); }
 
-    processrunner::Result RunConsole(const std::vector<std::string>& args, processrunner::Options options) {
+    // With `replayByEnvironment` the replay is set up through TAMSIL_REPLAY, as the Java application has it;
+    // otherwise TAMSIL_REPLAY is unset and the command line says what to replay.
+    processrunner::Result RunConsole(const std::vector<std::string>& args, processrunner::Options options,
+                                     bool replayByEnvironment = true) {
         std::vector<std::string> argv = {JAVA_EXECUTABLE, "-Xcheck:jni", "-Djava.library.path=" TAMSIL_LIBRARY_DIR, "-cp",
                                          TAMSIL_JAVA_CLASSES, "com.larkspire.vorel.console.CaptureConsole"};
         argv.insert(argv.end(), args.begin(), args.end());
         options.env["TAMSIL_WINDOWS_VERSION"] = "5.1";
-        options.env["TAMSIL_ADAPTERS"] = "replay0|Replayed frames";
-        options.env["TAMSIL_REPLAY"] = "NetVorel_replay0=" + capture;
+        options.env["TAMSIL_ADAPTERS"] = "replay0|Replayed frames;other1|Other adapter";
+        if (replayByEnvironment)
+            options.env["TAMSIL_REPLAY"] = "NetVorel_replay0=" + capture;
+        else
+            options.unset.push_back("TAMSIL_REPLAY");
         options.timeoutMs = 60000;
         processrunner::Result r = processrunner::Run(argv, options);
         EXPECT_FALSE(r.timedOut);
@@ -84,6 +77,113 @@ TEST_F(CaptureConsole, CtrlC_ReleasesTheCaptureAndExitsWithZero) {
     EXPECT_EQ(r.signal, 0) << "the process ended through the console handler, not the signal";
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(r.out.find("frames, "), std::string::npos) << "Ctrl+C ends the process without the console's totals";
+}
+
+// What tshark and tcpdump read from a capture file (each converts it to a pcap file, read here with libpcap).
+std::vector<capturefiles::Record> ReadWith(const std::string& tool, const std::string& file, const std::string& copy) {
+    std::vector<std::string> argv = tool == "tshark" ? std::vector<std::string>{"/usr/bin/tshark", "-r", file, "-F", "pcap", "-w", copy}
+                                                     : std::vector<std::string>{"/usr/bin/tcpdump", "-Z", "root", "-r", file, "-w", copy};
+    processrunner::Result r = processrunner::Run(argv);
+    EXPECT_EQ(r.exitCode, 0) << tool << ": " << r.err;
+    EXPECT_EQ(r.err.find("cut short"), std::string::npos) << tool << ": " << r.err;
+    EXPECT_EQ(r.err.find("truncated"), std::string::npos) << tool << ": " << r.err;
+    std::string error;
+    std::vector<capturefiles::Record> records = capturefiles::ReadCapture(copy, &error);
+    EXPECT_EQ(error, "") << tool;
+    return records;
+}
+
+uint64_t NowMicros() {
+    timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+TEST_F(CaptureConsole, WriteAndReplay_TsharkAndTcpdumpReadBackEveryFrameByteForByte) {
+    // Varied traffic, replayed from the command line as card 2 and saved; the frame over 65,535 bytes is cut to
+    // what the driver's record holds, which is also what Java received.
+    std::vector<Bytes> traffic = capturefiles::VariedTraffic(70000);
+    std::string fixture = directory + "/varied.pcap", saved = directory + "/saved.pcapng";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, traffic));
+    uint64_t before = NowMicros();
+    processrunner::Result r = RunConsole({"--replay", fixture, "--write", saved, "--frames", std::to_string(traffic.size()), "2"},
+                                         {}, false);
+    uint64_t after = NowMicros();
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Capturing on card 2 (Other adapter)"), std::string::npos) << r.out;
+
+    for (const char* tool : {"tshark", "tcpdump"}) {
+        std::vector<capturefiles::Record> records = ReadWith(tool, saved, directory + "/" + tool + ".pcap");
+        ASSERT_EQ(records.size(), traffic.size()) << tool;
+        for (size_t i = 0; i < traffic.size(); ++i) {
+            Bytes expected(traffic[i].begin(), traffic[i].begin() + std::min<ptrdiff_t>(65535, traffic[i].size()));
+            EXPECT_EQ(records[i].bytes, expected) << tool << ", frame " << i;
+            EXPECT_EQ(records[i].originalLength, expected.size()) << tool << ", frame " << i;
+            EXPECT_GE(records[i].microseconds, before) << tool << ": the time Java received the frame";
+            EXPECT_LE(records[i].microseconds, after) << tool;
+        }
+    }
+    processrunner::Result fields = processrunner::Run(
+        {"/usr/bin/tshark", "-r", saved, "-c", "1", "-T", "fields", "-e", "frame.interface_name", "-e", "frame.interface_description"});
+    EXPECT_EQ(fields.out, "card 2\tOther adapter\n") << fields.err;
+}
+
+TEST_F(CaptureConsole, BadFiles_OneClearLineAndNothingOverwritten) {
+    std::string notCapture = directory + "/notes.txt", existing = directory + "/existing.pcapng";
+    FILE* f = std::fopen(notCapture.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("not a capture file\n", f);
+    std::fclose(f);
+    f = std::fopen(existing.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("keep me\n", f);
+    std::fclose(f);
+    struct Row {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string error;
+    };
+    const Row rows[] = {
+        {{"--replay", notCapture, "1"}, 1, "CaptureConsole: cannot replay " + notCapture + ": not a capture file (pcap or pcapng)\n"},
+        {{"--replay", directory + "/none.pcap", "1"}, 1, "CaptureConsole: cannot replay " + directory + "/none.pcap: no such file\n"},
+        {{"--write", existing, "1"}, 2, "CaptureConsole: " + existing + " exists; --force overwrites it\n"},
+        {{"--write", directory + "/no/such/dir.pcapng", "1"}, 2,
+         "CaptureConsole: cannot create " + directory + "/no/such/dir.pcapng: no such directory\n"},
+        {{"--replay", capture, "--write", capture, "--force", "1"}, 2,
+         "CaptureConsole: --write would overwrite the file being replayed, " + capture + "\n"},
+    };
+    for (const Row& row : rows) {
+        processrunner::Result r = RunConsole(row.args, {}, false);
+        EXPECT_EQ(r.exitCode, row.exitCode) << row.args[1];
+        EXPECT_EQ(r.err, row.error);
+        EXPECT_EQ(r.out.find("successfully opened"), std::string::npos) << "refused before the capture starts";
+    }
+    std::string error;
+    EXPECT_EQ(capturefiles::ReadCapture(capture, &error).size(), 5u) << "the replayed file is untouched";
+    f = std::fopen(existing.c_str(), "r");
+    char text[16] = "";
+    ASSERT_NE(f, nullptr);
+    EXPECT_NE(std::fgets(text, sizeof text, f), nullptr);
+    std::fclose(f);
+    EXPECT_STREQ(text, "keep me\n");
+
+    processrunner::Result r = RunConsole({"--write", existing, "--force", "--frames", "5", "1"}, {});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(capturefiles::ReadCapture(existing, &error).size(), 5u) << "--force replaced it: " << error;
+}
+
+TEST_F(CaptureConsole, CtrlC_DuringWriteAndReplay_LeavesAReadableFileWithEveryFrame) {
+    // Ctrl+C from a terminal reaches the console's process group, 1.5 s after the last frame: the file holds them all.
+    std::string saved = directory + "/interrupted.pcapng";
+    processrunner::Options options;
+    options.interruptWhenOutputHas = "      5 ";
+    options.interruptDelayMs = 1500;
+    options.interruptGroup = true;
+    processrunner::Result r = RunConsole({"--replay", capture, "--write", saved, "1"}, options, false);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    for (const char* tool : {"tshark", "tcpdump"})
+        EXPECT_EQ(ReadWith(tool, saved, directory + "/" + tool + ".pcap").size(), 5u) << tool;
 }
 
 }  // namespace

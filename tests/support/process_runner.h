@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 #include <string>
@@ -35,6 +36,8 @@ struct Options {
     bool closeInput = true;                  // false: standard input stays open until the child ends
     int timeoutMs = 30000;
     std::string interruptWhenOutputHas;      // once standard output holds this text, the child gets SIGINT
+    int interruptDelayMs = 0;                // ... this long after the text appeared
+    bool interruptGroup = false;             // ... and so does its whole process group, as a terminal's Ctrl+C
 };
 
 inline long long NowMs() {
@@ -121,10 +124,13 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
     long long deadline = NowMs() + options.timeoutMs;
     bool outOpen = true, errOpen = true;
     bool interrupted = false;
+    long long interruptAt = -1;
     while (outOpen || errOpen) {
-        if (!interrupted && !options.interruptWhenOutputHas.empty() &&
-            result.out.find(options.interruptWhenOutputHas) != std::string::npos) {
-            kill(pid, SIGINT);
+        if (interruptAt < 0 && !options.interruptWhenOutputHas.empty() &&
+            result.out.find(options.interruptWhenOutputHas) != std::string::npos)
+            interruptAt = NowMs() + options.interruptDelayMs;
+        if (!interrupted && interruptAt >= 0 && NowMs() >= interruptAt) {
+            kill(options.interruptGroup ? -pid : pid, SIGINT);
             interrupted = true;
         }
         pollfd fds[3];
@@ -133,7 +139,8 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
         if (errOpen) fds[n++] = {child.err, POLLIN, 0};
         if (inFd >= 0 && written < options.input.size()) fds[n++] = {inFd, POLLOUT, 0};
         long long left = deadline - NowMs();
-        if (left <= 0) {
+        if (!interrupted && interruptAt >= 0) left = std::min(left, std::max(0LL, interruptAt - NowMs()));
+        if (deadline - NowMs() <= 0) {
             result.timedOut = true;
             kill(-pid, SIGKILL);
             break;

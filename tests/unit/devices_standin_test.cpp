@@ -16,6 +16,7 @@
 #include "capture/packet_driver.h"
 #include "platform/linux/handles.h"
 #include "platform/linux/testing.h"
+#include "support/capture_files.h"
 
 namespace {
 
@@ -313,57 +314,14 @@ TEST_F(StandInDevices, HandleObjects_CloseOnce) {
 
 // ---- Replay of capture files ----
 
-// Ethernet frames numbered in their first 4 bytes, the rest a pattern; sizes vary.
-Bytes NumberedFrame(unsigned number, size_t length) {
-    Bytes frame(length);
-    for (size_t i = 0; i < length; ++i) frame[i] = static_cast<unsigned char>(number * 7 + i);
-    for (size_t i = 0; i < 4 && i < length; ++i) frame[i] = static_cast<unsigned char>(number >> (8 * i));
-    return frame;
-}
+using capturefiles::NumberedFrame;
+using capturefiles::WritePcapng;
 
 std::string TempPath(const char* suffix) {
     return (testing::TempDir() + "tamsil_replay_" + std::to_string(getpid()) + suffix);
 }
 
-// Writes a pcap file with libpcap.
-void WritePcap(const std::string& path, const std::vector<Bytes>& frames) {
-    pcap_t* dead = pcap_open_dead(DLT_EN10MB, 262144);
-    ASSERT_NE(dead, nullptr);
-    pcap_dumper_t* dumper = pcap_dump_open(dead, path.c_str());
-    ASSERT_NE(dumper, nullptr) << pcap_geterr(dead);
-    for (size_t i = 0; i < frames.size(); ++i) {
-        pcap_pkthdr header{};
-        header.ts.tv_sec = 1700000000 + static_cast<long>(i);
-        header.caplen = static_cast<bpf_u_int32>(frames[i].size());
-        header.len = header.caplen;
-        pcap_dump(reinterpret_cast<u_char*>(dumper), &header, frames[i].data());
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
-}
-
-// Writes a minimal pcapng file (section header, one Ethernet interface, enhanced packet blocks).
-void WritePcapng(const std::string& path, const std::vector<Bytes>& frames) {
-    Bytes file;
-    auto u32 = [&file](uint32_t v) {
-        for (int i = 0; i < 4; ++i) file.push_back(static_cast<unsigned char>(v >> (8 * i)));
-    };
-    auto u16 = [&file](uint16_t v) {
-        file.push_back(static_cast<unsigned char>(v));
-        file.push_back(static_cast<unsigned char>(v >> 8));
-    };
-    u32(0x0A0D0D0A), u32(28), u32(0x1A2B3C4D), u16(1), u16(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(28);
-    u32(1), u32(20), u16(1), u16(0), u32(0), u32(20);
-    for (const Bytes& frame : frames) {
-        uint32_t padded = static_cast<uint32_t>((frame.size() + 3) & ~size_t(3));
-        u32(6), u32(32 + padded), u32(0), u32(0), u32(0), u32(static_cast<uint32_t>(frame.size())),
-            u32(static_cast<uint32_t>(frame.size()));
-        file.insert(file.end(), frame.begin(), frame.end());
-        file.resize(file.size() + (padded - frame.size()), 0);
-        u32(32 + padded);
-    }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
-}
+void WritePcap(const std::string& path, const std::vector<Bytes>& frames) { ASSERT_TRUE(capturefiles::WritePcap(path, frames)); }
 
 class Replay : public StandInDevices {
 protected:

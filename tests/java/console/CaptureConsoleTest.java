@@ -1,10 +1,12 @@
 package com.larkspire.vorel.console;
 
+import java.nio.file.Path;
 import java.time.Duration;
 import java.time.LocalTime;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
+import java.util.Optional;
 import java.util.OptionalInt;
 import java.util.OptionalLong;
 import java.util.concurrent.CountDownLatch;
@@ -45,6 +47,12 @@ public final class CaptureConsoleTest {
                 checks.isTrue(name, false, "refused: " + e.getMessage());
             }
         }
+        ConsoleOptions files = ConsoleOptions.parse("--write", "out.pcapng", "--force", "--replay=in.pcap", "2");
+        checks.equal("options --write", Optional.of(Path.of("out.pcapng")), files.write());
+        checks.equal("options --force", true, files.force());
+        checks.equal("options --replay=", Optional.of(Path.of("in.pcap")), files.replay());
+        checks.equal("options --write, no --force", false, ConsoleOptions.parse("--write=x").force());
+        checks.equal("options without files", Optional.empty(), ConsoleOptions.parse("1").replay());
         checks.equal("options --help", true, ConsoleOptions.parse("--help").help());
         checks.equal("options -h", true, ConsoleOptions.parse("-h").help());
 
@@ -52,6 +60,7 @@ public final class CaptureConsoleTest {
                 {"0"}, {"1", "2"}, {"99999999999"}, {"--frames"}, {"--frames", "0"}, {"--frames", "x"}, {"--frames=-3"},
                 {"--seconds"}, {"--seconds", "-1"}, {"--seconds", "0"}, {"--seconds", "NaN"}, {"--seconds", "Infinity"},
                 {"--seconds", "1e12"}, {"--bogus"}, {"eth0"}, {"--list=yes"},
+                {"--write"}, {"--write="}, {"--replay"}, {"--force"}, {"--force=yes", "--write", "x"},
         };
         for (String[] args : bad) {
             String name = "options " + String.join(" ", args) + " refused";

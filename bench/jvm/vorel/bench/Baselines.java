@@ -14,4 +14,7 @@ final class Baselines {
     static native int emptyCall();
     static native int regionCopy(byte[] array, int length);
     static native int elementsCopy(byte[] array, int length);
+    static native boolean pcapOpen(String path);
+    static native int pcapNext(byte[] array, int room);
+    static native void pcapClose();
 }

@@ -1,9 +1,18 @@
 package com.larkspire.vorel.console;
 
 import com.larkspire.vorel.util.NativeCollection;
+import java.io.IOException;
 import java.io.PrintStream;
 import java.math.BigDecimal;
+import java.nio.file.AccessDeniedException;
+import java.nio.file.FileAlreadyExistsException;
+import java.nio.file.FileSystemException;
+import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
+import java.nio.file.Path;
+import java.time.Instant;
 import java.time.LocalTime;
+import java.time.ZoneId;
 import java.time.format.DateTimeFormatter;
 import java.util.Locale;
 
@@ -11,15 +20,17 @@ import java.util.Locale;
  * The capture console: what Network Vorel does with the tamsil library, on a command line. It lists the
  * adapters, starts a capture on the card given (or lets the library's console dialogue ask for one), and prints
  * one line per frame with a running count, the time, the frame's length and a decoded summary, until Ctrl+C or
- * a frame or time limit.
+ * a frame or time limit. With --write it also saves the frames as a pcapng file; with --replay a capture file
+ * stands for the chosen adapter.
  *
  * <pre>
  * java -Djava.library.path=&lt;build&gt; -cp &lt;build&gt;/java-classes com.larkspire.vorel.console.CaptureConsole [options] [card]
  * </pre>
  *
  * <p>Ctrl+C is the library's: its console handler releases the capture and ends the process with 0, so no
- * summary line follows then. Exit codes: 0 done, 1 the library could not be loaded or the capture not started,
- * 2 a wrong command line.
+ * summary line follows then. Exit codes: 0 done, 1 the library could not be loaded, the capture not started, the
+ * file to replay is unusable or the frames could not be written, 2 a wrong command line or a file to write that
+ * cannot be created.
  */
 public final class CaptureConsole {
 
@@ -50,6 +61,34 @@ public final class CaptureConsole {
             System.out.print(ConsoleOptions.USAGE);
             return;
         }
+        if (options.replay().isPresent()) {
+            Path file = options.replay().get();
+            String problem = ReplayFile.problem(file);
+            if (problem == null) {
+                problem = ReplayLaunch.nameProblem(file);
+            }
+            if (problem != null) {
+                System.err.println("CaptureConsole: cannot replay " + file + ": " + problem);
+                System.exit(1);
+                return;
+            }
+            if (options.write().isPresent() && sameFile(options.write().get(), file)) {
+                System.err.println("CaptureConsole: --write would overwrite the file being replayed, " + file);
+                System.exit(2);
+                return;
+            }
+            if (!options.list() && !ReplayLaunch.isReplaying(file)) {
+                int status;
+                try {
+                    status = ReplayLaunch.run(file, args);
+                } catch (IOException | InterruptedException e) {
+                    System.err.println("CaptureConsole: cannot start the replay: " + e.getMessage());
+                    status = 1;
+                }
+                System.exit(status);
+                return;
+            }
+        }
         NativeCollection library;
         try {
             library = new NativeCollection();
@@ -62,7 +101,7 @@ public final class CaptureConsole {
         CaptureConsole console = new CaptureConsole(library, System.out);
         int status;
         try {
-            status = options.list() ? console.listAdapters() : console.capture(options);
+            status = options.list() ? console.listAdapters(options) : console.capture(options);
         } catch (UnsatisfiedLinkError e) {
             // A library built without one of NativeCollection's methods.
             System.err.println("CaptureConsole: the tamsil library lacks a native method: " + e.getMessage());
@@ -74,8 +113,11 @@ public final class CaptureConsole {
         }
     }
 
-    /** Prints the adapters with their card numbers; 0 when the library could list them, 1 otherwise. */
-    private int listAdapters() {
+    /**
+     * Prints the adapters with their card numbers, and with --replay which of them the file stands for; 0 when the
+     * library could list them, 1 otherwise.
+     */
+    private int listAdapters(ConsoleOptions options) {
         int count = library.GetCardNumbers();
         if (count < 0) {
             System.err.println("CaptureConsole: the library could not list the adapters (GetCardNumbers gave " + count + ")");
@@ -86,8 +128,14 @@ public final class CaptureConsole {
             return 0;
         }
         out.println("Card  Adapter");
+        // The file stands for the card given, or for the only one; with several and none given, for the one chosen.
+        int replaced = options.card().orElse(count == 1 ? 1 : -1);
         for (int card = 1; card <= count; card++) {
-            out.printf("%4d  %s%n", card, description(card));
+            String mark = options.replay().isPresent() && card == replaced ? "  <- replayed from " + options.replay().get() : "";
+            out.printf("%4d  %s%s%n", card, description(card), mark);
+        }
+        if (options.replay().isPresent() && (replaced < 1 || replaced > count)) {
+            out.println("--replay " + options.replay().get() + " stands for the card chosen when the capture starts.");
         }
         return 0;
     }
@@ -103,17 +151,44 @@ public final class CaptureConsole {
                 return 2;
             }
         }
+        CaptureFileWriter writer = null;
+        if (options.write().isPresent()) {
+            Path file = options.write().get();
+            try {
+                writer = CaptureFileWriter.open(file, options.force());
+            } catch (FileAlreadyExistsException e) {
+                System.err.println("CaptureConsole: " + file + " exists; --force overwrites it");
+                return 2;
+            } catch (IOException e) {
+                System.err.println("CaptureConsole: cannot create " + file + ": " + reason(e));
+                return 2;
+            }
+        }
         out.flush();
         int started = library.DriverStart(card);
         if (started != 0) {
             System.err.println("CaptureConsole: the capture could not be started on "
                     + (card > 0 ? "card " + card : "the chosen card") + " (DriverStart gave " + started + ")");
+            abandon(writer);
             return 1;
         }
+        int chosen = library.GetCardNumber();
         out.println("Capturing on " + chosenCard() + limits(options) + ". Ctrl+C ends it.");
-        out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
-
+        options.replay().ifPresent(file -> out.println("Replaying " + file + " as that card."));
         CaptureSession session = CaptureSession.over(library);
+        if (writer != null) {
+            try {
+                writer.begin("card " + chosen, cardDescription(chosen));
+            } catch (IOException e) {
+                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                session.release();
+                abandon(writer);
+                return 1;
+            }
+            out.println("Saving the frames in " + writer.path() + " (pcapng).");
+            startFlushing(writer);
+        }
+        out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
         if (options.hasTimeLimit()) {
             session.releaseAfter(options.maxTime());
         }
@@ -122,6 +197,8 @@ public final class CaptureConsole {
         long bytes = 0;
         long frameLimit = options.maxFrames().orElse(Long.MAX_VALUE);
         byte[] buffer = new byte[BUFFER_LENGTH];
+        ZoneId zone = ZoneId.systemDefault();
+        int status = 0;
         while (frames < frameLimit) {
             int length = session.nextFrame(buffer);
             if (length == CaptureSession.ENDED) {
@@ -132,15 +209,87 @@ public final class CaptureConsole {
                 pauseBriefly();
                 continue;
             }
+            Instant received = Instant.now();
             frames++;
             bytes += length;
-            out.println(frameLine(frames, LocalTime.now(), length, buffer));
+            if (writer != null) {
+                try {
+                    writer.frame(buffer, Math.min(length, buffer.length), length, received);
+                } catch (IOException e) {
+                    System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                    status = 1;
+                    break;
+                }
+            }
+            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
+        if (writer != null) {
+            try {
+                writer.close();
+            } catch (IOException e) {
+                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                status = 1;
+            }
+        }
         double seconds = (System.nanoTime() - startNanos) / 1e9;
         out.printf(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s%n",
                 frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds);
-        return 0;
+        return status;
+    }
+
+    /** A timer that writes waiting frames out, so that a quiet capture ended by Ctrl+C has them in the file. */
+    private static void startFlushing(CaptureFileWriter writer) {
+        Thread flusher = new Thread(() -> {
+            try {
+                while (true) {
+                    Thread.sleep(CaptureFileWriter.FLUSH_NANOS / 2_000_000);
+                    writer.flushIfDue();
+                }
+            } catch (InterruptedException | IOException e) {
+                // Interrupted: the JVM ends. A write error: the capture thread meets it at its next frame.
+            }
+        }, "capture-file-flush");
+        flusher.setDaemon(true);
+        flusher.start();
+        // A JVM ended by a signal other than Ctrl+C (which the library handles) still writes what waits.
+        Runtime.getRuntime().addShutdownHook(new Thread(() -> {
+            try {
+                writer.close();
+            } catch (IOException e) {
+                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+            }
+        }, "capture-file-close"));
+    }
+
+    private static void abandon(CaptureFileWriter writer) {
+        if (writer != null) {
+            try {
+                writer.abandon();
+            } catch (IOException e) {
+                // Nothing was written to it; the error that ended the capture has been said.
+            }
+        }
+    }
+
+    private static boolean sameFile(Path a, Path b) {
+        try {
+            return Files.exists(a) && Files.isSameFile(a, b);
+        } catch (IOException e) {
+            return false;
+        }
+    }
+
+    private static String reason(IOException e) {
+        String text = e.getMessage();
+        if (e instanceof FileSystemException fs && fs.getReason() != null) {
+            text = fs.getReason();
+        } else if (e instanceof NoSuchFileException) {
+            text = "no such directory";
+        } else if (e instanceof AccessDeniedException) {
+            text = "permission denied";
+        }
+        return text == null ? e.getClass().getSimpleName() : text;
     }
 
     /**
@@ -165,6 +314,13 @@ public final class CaptureConsole {
     private String description(int card) {
         String description = library.GetCardDescription(card - 1);
         return description == null || description.isEmpty() ? "no description" : description;
+    }
+
+    /** The card's description for the capture file; empty when the library has none. */
+    private String cardDescription(int card) {
+        int count = library.GetCardNumbers();
+        String description = card >= 1 && card <= count ? library.GetCardDescription(card - 1) : null;
+        return description == null ? "" : description;
     }
 
     private static String limits(ConsoleOptions options) {

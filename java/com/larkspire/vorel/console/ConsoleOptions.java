@@ -1,6 +1,9 @@
 package com.larkspire.vorel.console;
 
+import java.nio.file.InvalidPathException;
+import java.nio.file.Path;
 import java.time.Duration;
+import java.util.Optional;
 import java.util.OptionalInt;
 import java.util.OptionalLong;
 import java.util.regex.Pattern;
@@ -14,8 +17,12 @@ import java.util.regex.Pattern;
  *                   was given, which also leads to the dialogue
  * @param maxFrames  stop after this many frames
  * @param maxTime    stop after this time
+ * @param write      the pcapng file to save the frames in
+ * @param force      overwrite the {@code write} file when it exists
+ * @param replay     the capture file to replay as the chosen adapter
  */
-record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong maxFrames, Duration maxTime) {
+record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong maxFrames, Duration maxTime,
+        Optional<Path> write, boolean force, Optional<Path> replay) {
 
     static final String USAGE = """
             Usage: CaptureConsole [options] [card]
@@ -29,6 +36,12 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
               --list        list the adapters with their numbers and exit
               --frames N    stop after N frames
               --seconds S   stop after S seconds (decimals allowed)
+              --write FILE  also save every frame received in FILE (pcapng, readable by
+                            tshark, tcpdump and Wireshark); an existing FILE is refused
+              --force       let --write overwrite an existing FILE
+              --replay FILE replay the capture file FILE (pcap or pcapng) as the chosen
+                            adapter instead of capturing live; with --list, shows which
+                            adapter it replaces
               --help        print this text and exit
 
             Ctrl+C ends the capture at any time: the library releases the adapter and ends
@@ -51,6 +64,9 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
         OptionalInt card = OptionalInt.empty();
         OptionalLong maxFrames = OptionalLong.empty();
         Duration maxTime = NO_TIME_LIMIT;
+        Optional<Path> write = Optional.empty();
+        boolean force = false;
+        Optional<Path> replay = Optional.empty();
 
         for (int i = 0; i < args.length; i++) {
             String arg = args[i];
@@ -61,7 +77,7 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
                 name = arg.substring(0, equals);
                 value = arg.substring(equals + 1);
             }
-            if (value != null && (name.equals("--help") || name.equals("--list"))) {
+            if (value != null && (name.equals("--help") || name.equals("--list") || name.equals("--force"))) {
                 throw new IllegalArgumentException(name + " takes no value");
             }
             switch (name) {
@@ -79,6 +95,9 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
                     }
                     maxTime = parseSeconds(value);
                 }
+                case "--force" -> force = true;
+                case "--write" -> write = Optional.of(parsePath(value != null ? value : next(args, ++i, name), name));
+                case "--replay" -> replay = Optional.of(parsePath(value != null ? value : next(args, ++i, name), name));
                 default -> {
                     if (!INTEGER.matcher(arg).matches()) {
                         throw new IllegalArgumentException("unknown option " + arg);
@@ -90,7 +109,10 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
                 }
             }
         }
-        return new ConsoleOptions(help, list, card, maxFrames, maxTime);
+        if (force && write.isEmpty()) {
+            throw new IllegalArgumentException("--force only goes with --write");
+        }
+        return new ConsoleOptions(help, list, card, maxFrames, maxTime, write, force, replay);
     }
 
     /** The card number to pass to DriverStart: the one given, or -1 for the library's dialogue. */
@@ -107,6 +129,17 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
             throw new IllegalArgumentException(option + " needs a value");
         }
         return args[index];
+    }
+
+    private static Path parsePath(String text, String option) {
+        if (text.isEmpty()) {
+            throw new IllegalArgumentException(option + " needs a file name");
+        }
+        try {
+            return Path.of(text);
+        } catch (InvalidPathException e) {
+            throw new IllegalArgumentException(option + ": not a usable file name: " + text, e);
+        }
     }
 
     private static int parseCard(String text) {

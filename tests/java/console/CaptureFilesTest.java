@@ -1,0 +1,120 @@
+package com.larkspire.vorel.console;
+
+import java.io.IOException;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.time.Instant;
+import java.util.Comparator;
+import java.util.stream.Stream;
+
+/**
+ * The console's capture files without the library: which files --replay accepts, and the lengths and timestamp
+ * --write records for a frame longer than the array (the round trip through tshark and tcpdump is a process test).
+ */
+public final class CaptureFilesTest {
+
+    static byte[] bytes(ByteOrder order, int... words) {
+        ByteBuffer b = ByteBuffer.allocate(words.length * 4).order(order);
+        for (int w : words) {
+            b.putInt(w);
+        }
+        return b.array();
+    }
+
+    static byte[] pcapngWithInterface(ByteOrder order, int linkType) {
+        ByteBuffer b = ByteBuffer.allocate(48).order(order);
+        b.putInt(0x0A0D0D0A).putInt(28).putInt(0x1A2B3C4D).putShort((short) 1).putShort((short) 0).putLong(-1).putInt(28);
+        b.putInt(1).putInt(20).putShort((short) linkType).putShort((short) 0).putInt(65535).putInt(20);
+        return b.array();
+    }
+
+    private static void replayFiles(Checks checks, Path dir) throws IOException {
+        record Row(String name, byte[] content, String problem) {
+        }
+        String notCapture = "not a capture file (pcap or pcapng)";
+        Row[] rows = {
+            new Row("pcap", bytes(ByteOrder.LITTLE_ENDIAN, 0xa1b2c3d4, 0x00040002, 0, 0, 65535, 1), null),
+            new Row("pcap, big-endian, nanoseconds", bytes(ByteOrder.BIG_ENDIAN, 0xa1b23c4d, 0x00020004, 0, 0, 65535, 1), null),
+            new Row("pcap of Linux cooked frames", bytes(ByteOrder.LITTLE_ENDIAN, 0xa1b2c3d4, 0x00040002, 0, 0, 65535, 113),
+                    "its frames are not Ethernet frames (link type 113)"),
+            new Row("pcap header cut short", bytes(ByteOrder.LITTLE_ENDIAN, 0xa1b2c3d4, 0x00040002), notCapture),
+            new Row("pcapng", pcapngWithInterface(ByteOrder.LITTLE_ENDIAN, 1), null),
+            new Row("pcapng, big-endian", pcapngWithInterface(ByteOrder.BIG_ENDIAN, 1), null),
+            new Row("pcapng of 802.11 frames", pcapngWithInterface(ByteOrder.LITTLE_ENDIAN, 105),
+                    "its frames are not Ethernet frames (link type 105)"),
+            new Row("pcapng without an interface", java.util.Arrays.copyOf(pcapngWithInterface(ByteOrder.LITTLE_ENDIAN, 1), 28),
+                    "a pcapng file without an interface description"),
+            new Row("pcapng with a block of length 0",
+                    bytes(ByteOrder.LITTLE_ENDIAN, 0x0A0D0D0A, 0, 0x1A2B3C4D), "a damaged pcapng file (a block of length 0)"),
+            new Row("empty file", new byte[0], notCapture),
+            new Row("text", "GET / HTTP/1.1\r\nHost: example\r\n\r\n".getBytes(java.nio.charset.StandardCharsets.US_ASCII), notCapture),
+        };
+        for (Row row : rows) {
+            Path file = dir.resolve(row.name().replace(' ', '_').replace(',', '_'));
+            Files.write(file, row.content());
+            checks.equal("replay file: " + row.name(), row.problem(), ReplayFile.problem(file));
+        }
+        checks.equal("replay file: missing", "no such file", ReplayFile.problem(dir.resolve("missing.pcap")));
+        checks.equal("replay file: a directory", "not a regular file", ReplayFile.problem(dir));
+    }
+
+    private static void writtenLengths(Checks checks, Path dir) throws IOException {
+        Path file = dir.resolve("lengths.pcapng");
+        byte[] frame = new byte[101];
+        for (int i = 0; i < frame.length; i++) {
+            frame[i] = (byte) (i + 1);
+        }
+        Instant time = Instant.ofEpochSecond(1_800_000_000L, 123_456_789);
+        try (CaptureFileWriter writer = CaptureFileWriter.open(file, false)) {
+            writer.begin("card 1", "Adapter");
+            writer.frame(frame, 101, 70000, time);
+        }
+        ByteBuffer b = ByteBuffer.wrap(Files.readAllBytes(file)).order(ByteOrder.LITTLE_ENDIAN);
+        int offset = 0;
+        for (int block = 0; block < 2; block++) {  // section header, interface description
+            offset += b.getInt(offset + 4);
+        }
+        checks.equal("frame block type", 6, b.getInt(offset));
+        checks.equal("frame block length: 32 + 101 padded to 104", 136, b.getInt(offset + 4));
+        checks.equal("frame block length repeated at its end", 136, b.getInt(offset + 132));
+        long micros = ((long) b.getInt(offset + 12) << 32) | (b.getInt(offset + 16) & 0xFFFFFFFFL);
+        checks.equal("timestamp in microseconds", 1_800_000_000_123_456L, micros);
+        checks.equal("captured length: the bytes copied", 101, b.getInt(offset + 20));
+        checks.equal("original length: the frame's length", 70000, b.getInt(offset + 24));
+        checks.equal("frame bytes", 1, (int) b.get(offset + 28));
+        checks.equal("padding", 0, (int) b.get(offset + 28 + 101));
+        checks.equal("nothing after the frame", offset + 136, b.limit());
+
+        // An existing file: refused without force, kept as it is until the capture begins with force.
+        Files.writeString(file, "keep");
+        try {
+            CaptureFileWriter.open(file, false).close();
+            checks.isTrue("existing file refused", false, "opened");
+        } catch (java.nio.file.FileAlreadyExistsException e) {
+            checks.equal("existing file refused", "keep", Files.readString(file));
+        }
+        CaptureFileWriter forced = CaptureFileWriter.open(file, true);
+        checks.equal("forced: untouched before the capture begins", "keep", Files.readString(file));
+        forced.abandon();
+        checks.equal("forced, abandoned: the old file stays", "keep", Files.readString(file));
+        Path fresh = dir.resolve("fresh.pcapng");
+        CaptureFileWriter.open(fresh, false).abandon();
+        checks.equal("created, abandoned: removed", false, Files.exists(fresh));
+    }
+
+    public static void main(String[] args) throws IOException {
+        Checks checks = new Checks();
+        Path dir = Files.createTempDirectory("vorel-capture-files");
+        try {
+            replayFiles(checks, dir);
+            writtenLengths(checks, dir);
+        } finally {
+            try (Stream<Path> files = Files.walk(dir)) {
+                files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());
+            }
+        }
+        checks.finish();
+    }
+}

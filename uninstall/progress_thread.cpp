@@ -1,4 +1,4 @@
-// ProgressThread: a dot, then one every 300 ms, for as long as ProgressBusy stays set.
+// ProgressThread: a dot as soon as a busy step begins, then one every 300 ms for as long as it lasts.
 #include "uninstall/progress_thread.h"
 
 #include <cstdio>
@@ -8,18 +8,32 @@
 namespace {
 
 constexpr DWORD kDotInterval = 300;  // ms
-constexpr DWORD kIdlePause = 10;     // ms between looks at the flags while not busy: no spinning
+constexpr DWORD kPollPause = 10;     // ms between looks at the flags: no spinning
+
+// One dot if the removal is busy now; *pStep is then the number of steps ended so far. The look and the write
+// are one step against EndProgressStep, so the dot cannot land after the mark that ends the step.
+bool WriteDotWhileBusy(unsigned* pStep) {
+    std::lock_guard<std::mutex> guard(ProgressDotLock);
+    if (!ProgressBusy) return false;
+    printf(".");
+    fflush(stdout);  // the dot is seen now, not at the next line end
+    *pStep = nProgressStepsEnded;
+    return true;
+}
 
 }  // namespace
 
 DWORD WINAPI ProgressThread(LPVOID) {
     while (ProgressRunning) {
-        while (ProgressBusy) {
-            printf(".");
-            fflush(stdout);  // the dot is seen now, not at the next line end
-            Sleep(kDotInterval);
+        unsigned nStep = 0;
+        if (!WriteDotWhileBusy(&nStep)) {
+            Sleep(kPollPause);
+            continue;
         }
-        Sleep(kIdlePause);
+        // The next dot 300 ms on; the wait ends early when the step does, so that the next step's first dot
+        // is not held back by this one's interval.
+        DWORD dwDotTime = GetTickCount();
+        while (GetTickCount() - dwDotTime < kDotInterval && nProgressStepsEnded == nStep) Sleep(kPollPause);
     }
     return 0;
 }

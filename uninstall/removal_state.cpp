@@ -7,3 +7,11 @@ const WCHAR PacketDriverComponentId[] = WTEXT("Larkspire");
 
 std::atomic<bool> ProgressRunning{true};
 std::atomic<bool> ProgressBusy{false};
+std::mutex ProgressDotLock;
+std::atomic<unsigned> nProgressStepsEnded{0};
+
+void EndProgressStep() {
+    std::lock_guard<std::mutex> guard(ProgressDotLock);
+    ProgressBusy = false;
+    ++nProgressStepsEnded;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/win32.h"
 
@@ -13,3 +14,12 @@ extern const WCHAR PacketDriverComponentId[];
 // again. ProgressBusy: true only while FindComponent or DeInstall runs.
 extern std::atomic<bool> ProgressRunning;
 extern std::atomic<bool> ProgressBusy;
+
+// Held by the progress thread from its look at ProgressBusy until its dot is written, and by the removal while
+// it clears ProgressBusy: a dot seen busy is on the console before the mark that closes the step, never later.
+extern std::mutex ProgressDotLock;
+// Busy steps ended so far: the progress thread cuts its wait for the next dot short when a step ends.
+extern std::atomic<unsigned> nProgressStepsEnded;
+
+// Clears ProgressBusy at the end of a busy step; the step's mark may be written once this returns.
+void EndProgressStep();

@@ -10,12 +10,14 @@ HRESULT RemovePacketDriver(LPCWSTR componentId) {
     if (FAILED(hr)) return hr;  // nothing more is written; ProgressRunning stays true
 
     hr = UninstallNetworkComponent(pConfig, componentId);
-    if (hr == S_OK) {
-        hr = pConfig->Apply();
-        if (hr == S_OK) printf("\nFinished uninstalling.\n");
-    } else if (hr != S_FALSE) {
+    if (hr == S_OK) hr = pConfig->Apply();  // only a removed component is applied
+
+    // S_FALSE (not installed, or a step declined) is reported by the program's dialogue. Any other answer, of
+    // Apply too, means the driver may still be there: the user is told so here.
+    if (hr == S_OK)
+        printf("\nFinished uninstalling.\n");
+    else if (hr != S_FALSE)
         printf("\nAn error occured.");
-    }
 
     CloseNetworkConfiguration(pConfig);
     return hr;

@@ -19,7 +19,7 @@ HRESULT UninstallNetworkComponent(INetCfg* pConfig, LPCWSTR componentId) {
     printf("\nLooking for the Network Vorel Packet Driver...");
     ProgressBusy = true;
     HRESULT hr = pConfig->FindComponent(componentId, &pComponent);
-    ProgressBusy = false;
+    EndProgressStep();
 
     if (hr != S_OK) {
         // S_FALSE: not installed.
@@ -38,7 +38,7 @@ HRESULT UninstallNetworkComponent(INetCfg* pConfig, LPCWSTR componentId) {
                     printf("\nUninstalling Network Vorel Packet Driver...");
                     ProgressBusy = true;
                     hr = pSetup->DeInstall(pComponent, &oboToken, NULL);
-                    ProgressBusy = false;
+                    EndProgressStep();
                     if (hr == S_OK)
                         printf(" done.");
                     else

@@ -1,7 +1,10 @@
 // Failure injection: a test names a Win32 call, the error it should report, how many calls to let
-// through first and how many to fail. The stand-in's calls consult it at entry.
+// through first and how many to fail. The stand-in's calls consult it at entry. A whole process can be given
+// failures too: TAMSIL_FAIL_CALLS="AccessCheck=1338;MessageBox=1400" fails every call of each name with that error.
 #include "faults.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,8 +20,30 @@ struct PlannedFailure {
 };
 
 std::mutex failuresLock;
+
+std::map<std::string, PlannedFailure> FailuresFromEnvironment() {
+    std::map<std::string, PlannedFailure> failures;
+    const char* text = std::getenv("TAMSIL_FAIL_CALLS");
+    std::string all = text != nullptr ? text : "";
+    for (size_t start = 0; start < all.size();) {
+        size_t end = all.find(';', start);
+        if (end == std::string::npos) end = all.size();
+        std::string item = all.substr(start, end - start);
+        start = end + 1;
+        if (item.empty()) continue;
+        size_t eq = item.find('=');
+        char* rest = nullptr;
+        unsigned long error = eq == std::string::npos ? 0 : std::strtoul(item.c_str() + eq + 1, &rest, 0);
+        if (eq == std::string::npos || eq == 0 || rest == nullptr || *rest != '\0' || error == 0)
+            std::fprintf(stderr, "tamsil: TAMSIL_FAIL_CALLS item \"%s\" is not <call>=<error>; ignored\n", item.c_str());
+        else
+            failures[item.substr(0, eq)] = PlannedFailure{static_cast<DWORD>(error), 0, -1};
+    }
+    return failures;
+}
+
 std::map<std::string, PlannedFailure>& Failures() {
-    static std::map<std::string, PlannedFailure> failures;
+    static std::map<std::string, PlannedFailure> failures = FailuresFromEnvironment();
     return failures;
 }
 

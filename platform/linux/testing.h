@@ -12,6 +12,7 @@
 // The named Win32 call (e.g. "RegOpenKeyEx", "GlobalAlloc"; registry and other A/W pairs are named
 // without their A/W suffix and share one plan) lets `skip` calls through, then fails
 // `times` calls (< 0: every call) with `error` as its result or last error. times == 0 cancels the plan.
+// For a whole process, TAMSIL_FAIL_CALLS="AccessCheck=1338;..." plans every call of each name to fail.
 void StandInFailCall(const char* callName, DWORD error, int skip = 0, int times = 1);
 void StandInClearFailures();
 

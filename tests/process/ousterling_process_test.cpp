@@ -1,6 +1,6 @@
 // ousterling as a real process: one run per outcome row and edge case, checking the exact
-// console transcript (progress dots aside), the dialogues shown (the stand-in writes them on standard error),
-// the registry file afterwards, and exit code 0.
+// console transcript (progress dots only where they belong), the dialogues shown (the stand-in writes them on
+// standard error), the registry file afterwards, and exit code 0.
 //
 // Each run gets its own registry file (TAMSIL_REGISTRY), token (TAMSIL_TOKEN), dialogue answers
 // (TAMSIL_DIALOG_ANSWERS), chosen netcfg answers and delays (TAMSIL_NETCFG_ANSWERS, TAMSIL_NETCFG_DELAYS) and a
@@ -18,21 +18,14 @@
 #include <string>
 #include <vector>
 
+#include "support/ousterling_transcript.h"
 #include "support/process_runner.h"
 
+using namespace ousterlingtext;
 
 namespace {
 
-// ---- The texts ousterling shows ----
-
-const char kLookUp[] = "\nLooking for the Network Vorel Packet Driver...";
-const char kDone[] = " done.";
-const char kFailed[] = " failed.";
-const char kFound[] = "\nFound an installed version.";
-const char kNotFound[] = "\nDid not find an existing Network Vorel Packet Driver.\n";
-const char kUninstall[] = "\nUninstalling Network Vorel Packet Driver...";
-const char kFinished[] = "\nFinished uninstalling.\n";
-const char kError[] = "\nAn error occured.";
+// ---- The dialogues ousterling shows ----
 
 std::string Box(const std::string& caption, const char* style, const std::string& text) {
     return "[MessageBox] " + caption + " (style " + style + ")\n" + text + "\n";
@@ -122,30 +115,6 @@ Outcome RunToEnd(const std::vector<std::string>& args, const std::map<std::strin
     return run;
 }
 
-std::string Visible(const std::string& text) {
-    std::string out;
-    for (char c : text) out += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return "\"" + out + "\"";
-}
-
-// The transcript is `expected` once progress dots are left out: `actual` is `expected` with some extra '.'s.
-::testing::AssertionResult DotsAside(const std::string& actual, const std::string& expected) {
-    size_t i = 0, j = 0;
-    while (i < actual.size()) {
-        if (j < expected.size() && actual[i] == expected[j]) {
-            ++i;
-            ++j;
-        } else if (actual[i] == '.') {
-            ++i;
-        } else {
-            break;
-        }
-    }
-    if (i == actual.size() && j == expected.size()) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "transcript " << Visible(actual) << "\n  is not, dots aside, "
-                                         << Visible(expected);
-}
-
 // ---- The fixture: a registry file, a trace file and an administrator by default ----
 
 class Ousterling : public ::testing::Test {
@@ -212,6 +181,18 @@ TEST_F(Ousterling, AdministratorOnlyForDeny_ShowsOnlyTheNotAdministratorDialogue
     EXPECT_EQ(run.err, kNotAdministratorBox);
 }
 
+// The administrator test's own AccessCheck fails: its line is on standard output before the dialogue shows.
+TEST_F(Ousterling, AccessCheckFails_ItsLineThenTheNotAdministratorDialogue) {
+    env_["TAMSIL_FAIL_CALLS"] = "AccessCheck=1338";
+    env_["TAMSIL_DIALOG_ANSWERS"] = "yes";
+    // Both streams into one pipe, so that their order shows.
+    Outcome run = RunToEnd({"/bin/sh", "-c", "exec \"$0\" 2>&1", OUSTERLING_PATH}, env_);
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.out, "AccessCheck() failed with error 1338\n" + kNotAdministratorBox);
+    EXPECT_EQ(Trace(), "");
+    EXPECT_EQ(ReadFile(registry_), Registry(true));
+}
+
 TEST_F(Ousterling, AnswerNo_WritesNothingAndShowsNoFurtherDialogue) {
     env_["TAMSIL_DIALOG_ANSWERS"] = "no";
     Outcome run = RunOusterling();
@@ -233,7 +214,7 @@ TEST_F(Ousterling, Success_WritesTheFinishedLineRemovesTheComponentAndShowsTheRe
     env_["TAMSIL_DIALOG_ANSWERS"] = "yes";
     Outcome run = RunOusterling();
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(DotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished));
+    EXPECT_TRUE(ProgressDotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished));
     EXPECT_EQ(run.err, kConfirmedYes + kRemovedBox);
     // The component's key and its service are gone from the file; everything else is as it was.
     EXPECT_EQ(ReadFile(registry_), Registry(false));
@@ -243,7 +224,7 @@ TEST_F(Ousterling, CommandLineArguments_ChangeNothing) {
     env_["TAMSIL_DIALOG_ANSWERS"] = "yes";
     Outcome run = RunOusterling({"/quiet", "--force", "Larkspire"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(DotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished));
+    EXPECT_TRUE(ProgressDotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished));
     EXPECT_EQ(run.err, kConfirmedYes + kRemovedBox);
     EXPECT_EQ(ReadFile(registry_), Registry(false));
 }
@@ -253,7 +234,7 @@ TEST_F(Ousterling, NotInstalled_WritesTheNotFoundTranscriptAndShowsTheNotRemoved
     env_["TAMSIL_DIALOG_ANSWERS"] = "yes";
     Outcome run = RunOusterling();
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(DotsAside(run.out, std::string(kLookUp) + kFailed + kNotFound));
+    EXPECT_TRUE(ProgressDotsAside(run.out, std::string(kLookUp) + kFailed + kNotFound));
     EXPECT_EQ(run.err, kConfirmedYes + kNotRemovedBox);
     EXPECT_NE(Trace().find("INetCfg.FindComponent(\"Larkspire\") = S_FALSE\n"), std::string::npos);
     EXPECT_FALSE(Called("INetCfg.Apply"));
@@ -296,16 +277,12 @@ TEST_F(Ousterling, LongSteps_ShowADotAbout300MsApart) {
     env_["TAMSIL_NETCFG_DELAYS"] = "FindComponent=900;DeInstall=1800";
     Outcome run = RunOusterling();
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(DotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished));
-    auto dotsAfter = [&](const std::string& line) {
-        size_t at = run.out.find(line);
-        if (at == std::string::npos) return -1;
-        size_t from = at + line.size(), to = from;
-        while (to < run.out.size() && run.out[to] == '.') ++to;
-        return static_cast<int>(to - from);
-    };
-    int lookUpDots = dotsAfter(kLookUp);        // 900 ms: dots at 0, 300, 600 (and perhaps 900)
-    int uninstallDots = dotsAfter(kUninstall);  // 1800 ms: dots at 0, 300, ..., 1500 (and perhaps 1800)
+    std::vector<int> dots;
+    EXPECT_TRUE(
+        ProgressDotsAside(run.out, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished, &dots));
+    ASSERT_EQ(dots.size(), 2u);
+    int lookUpDots = dots[0];     // 900 ms: dots at 0, 300, 600 (and perhaps 900)
+    int uninstallDots = dots[1];  // 1800 ms: dots at 0, 300, ..., 1500 (and perhaps 1800)
     EXPECT_GE(lookUpDots, 2);
     EXPECT_LE(lookUpDots, 5);
     EXPECT_GE(uninstallDots, 5);
@@ -349,8 +326,11 @@ std::vector<Row> OutcomeRows() {
         {"DeInstallAnswersSFalse", "DeInstall=S_FALSE", kFoundPart + kUninstall + kFailed, Final::NotRemoved, false,
          false},
         {"DeInstallFails", "DeInstall=E_FAIL", kFoundPart + kUninstall + kFailed + kError, Final::None, false, false},
-        {"ApplyFails", "Apply=0x80004005", kFoundPart + kUninstall + kDone, Final::None, true, false},
-        {"ApplyAnswersReboot", "Apply=NETCFG_S_REBOOT", kFoundPart + kUninstall + kDone, Final::None, true, true},
+        // Apply: S_FALSE leads to the not-removed dialogue; any other answer but S_OK is reported as an error.
+        {"ApplyFails", "Apply=E_FAIL", kFoundPart + kUninstall + kDone + kError, Final::None, true, false},
+        {"ApplyAnswersSFalse", "Apply=S_FALSE", kFoundPart + kUninstall + kDone, Final::NotRemoved, true, true},
+        {"ApplyAnswersReboot", "Apply=NETCFG_S_REBOOT", kFoundPart + kUninstall + kDone + kError, Final::None, true,
+         true},
         // COM already initialised on the thread counts as success (and CoUninitialize still runs).
         {"CoInitializeExAnswersSFalse", "CoInitializeEx=S_FALSE", kFoundPart + kUninstall + kDone + kFinished,
          Final::Removed, true, true},
@@ -365,7 +345,7 @@ TEST_P(OusterlingOutcome, TranscriptDialoguesAndExitCode) {
     env_["TAMSIL_NETCFG_ANSWERS"] = row.answers;
     Outcome run = RunOusterling();
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(DotsAside(run.out, row.transcript));
+    EXPECT_TRUE(ProgressDotsAside(run.out, row.transcript));
     std::string dialogues = kConfirmedYes;
     if (row.dialogue == Final::Removed) dialogues += kRemovedBox;
     if (row.dialogue == Final::NotRemoved) dialogues += kNotRemovedBox;

@@ -58,8 +58,6 @@ protected:
     }
 };
 
-TEST_F(ServiceControl, ServiceNameIsTheKeyName) { EXPECT_STREQ(kVorelServiceName, "Network Vorel"); }
-
 TEST_F(ServiceControl, AdministratorAnswersByState) {
     ScopedToken kind("admin");
     struct Case {

@@ -1,15 +1,23 @@
 // ousterling in process, against the stand-in's COM objects: the calls made with their arguments, the
-// reference-release order, the progress flags, the lock holder's description freed, and the progress dots.
+// reference-release order, the close paths, the progress flags, the lock holder's description freed, and the
+// progress dots with the marks they stand before.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/linux/testing.h"
 #include "platform/win32.h"
+#include "support/ousterling_transcript.h"
 #include "uninstall/network_configuration.h"
 #include "uninstall/progress_thread.h"
 #include "uninstall/removal_state.h"
+
+using namespace ousterlingtext;
 
 namespace {
 
@@ -31,6 +39,20 @@ const std::vector<std::string> kOpened = {
     "INetCfg.AddRef() = 3",
     "INetCfgLock.Release() = 2",
     "INetCfg.Release() = 1",
+};
+// From the look-up to Apply, when everything answers S_OK.
+const std::vector<std::string> kRemoved = {
+    "INetCfg.FindComponent(\"Larkspire\") = S_OK",
+    std::string("INetCfgComponent.GetClassGuid() = S_OK ") + kNetTrans,
+    std::string("INetCfg.QueryNetCfgClass(") + kNetTrans + ", IID_INetCfgClass) = S_OK",
+    "INetCfgClass.QueryInterface(IID_INetCfgClassSetup) = S_OK",
+    "INetCfgClassSetup.DeInstall(\"Larkspire\", {Type 1, pncc NULL, pszwManufacturer NULL, pszwProduct NULL, "
+    "pszwDisplayName NULL, fRegistered 0}, NULL) = S_OK",
+    // the setup interface, then the class interface, then the component
+    "INetCfgClassSetup.Release() = 1",
+    "INetCfgClass.Release() = 0",
+    "INetCfgComponent.Release() = 0",
+    "INetCfg.Apply() = S_OK",
 };
 const std::vector<std::string> kClosed = {
     "INetCfg.Uninitialize() = S_OK",
@@ -73,28 +95,47 @@ protected:
 TEST_F(Removal, RemovePacketDriver_Success_MakesTheCallsAndReleasesReferencesInReverseOrder) {
     std::string transcript;
     EXPECT_EQ(Remove(&transcript), S_OK);
-    std::vector<std::string> expected = Join({
-        kOpened,
-        {
-            "INetCfg.FindComponent(\"Larkspire\") = S_OK",
-            std::string("INetCfgComponent.GetClassGuid() = S_OK ") + kNetTrans,
-            std::string("INetCfg.QueryNetCfgClass(") + kNetTrans + ", IID_INetCfgClass) = S_OK",
-            "INetCfgClass.QueryInterface(IID_INetCfgClassSetup) = S_OK",
-            "INetCfgClassSetup.DeInstall(\"Larkspire\", {Type 1, pncc NULL, pszwManufacturer NULL, pszwProduct NULL, "
-            "pszwDisplayName NULL, fRegistered 0}, NULL) = S_OK",
-            // the setup interface, then the class interface, then the component
-            "INetCfgClassSetup.Release() = 1",
-            "INetCfgClass.Release() = 0",
-            "INetCfgComponent.Release() = 0",
-            "INetCfg.Apply() = S_OK",
-        },
-        kClosed,
-    });
-    EXPECT_EQ(StandInNetCfgCalls(), expected);
+    EXPECT_EQ(StandInNetCfgCalls(), Join({kOpened, kRemoved, kClosed}));
     EXPECT_EQ(transcript,
               "\nLooking for the Network Vorel Packet Driver... done.\nFound an installed version."
               "\nUninstalling Network Vorel Packet Driver... done.\nFinished uninstalling.\n");
     EXPECT_EQ(StandInRegistryText().find("Larkspire"), std::string::npos);
+}
+
+// The close after a removal that went well: its failures change neither the outcome nor the transcript, and
+// whatever fails, the configuration is released and COM uninitialised.
+TEST_F(Removal, CloseNetworkConfiguration_FailingSteps_StillReleaseAndUninitialiseCom) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::vector<std::string> closed;
+    } cases[] = {
+        {"Uninitialize fails: the write lock is not given back",
+         [] { StandInNetCfgAnswer("Uninitialize", E_FAIL); },
+         {"INetCfg.Uninitialize() = E_FAIL", "INetCfg.Release() = 0", "CoUninitialize()"}},
+        {"the lock interface cannot be had at close",
+         [] {
+             StandInNetCfgOnCall([](const std::string& call) {
+                 if (call == "Uninitialize") StandInNetCfgAnswer("QueryInterface(INetCfgLock)", E_NOINTERFACE);
+             });
+         },
+         {"INetCfg.Uninitialize() = S_OK", "INetCfg.QueryInterface(IID_INetCfgLock) = E_NOINTERFACE",
+          "INetCfg.Release() = 0", "CoUninitialize()"}},
+        {"ReleaseWriteLock fails: the lock interface is still released",
+         [] { StandInNetCfgAnswer("ReleaseWriteLock", E_FAIL); },
+         {"INetCfg.Uninitialize() = S_OK", "INetCfg.QueryInterface(IID_INetCfgLock) = S_OK",
+          "INetCfgLock.ReleaseWriteLock() = E_FAIL", "INetCfgLock.Release() = 1", "INetCfg.Release() = 0",
+          "CoUninitialize()"}},
+    };
+    for (const Case& c : cases) {
+        StandInClearNetCfg();
+        ASSERT_TRUE(StandInLoadRegistryText(kRegistry));
+        c.arrange();
+        std::string transcript;
+        EXPECT_EQ(Remove(&transcript), S_OK) << c.name;
+        EXPECT_EQ(transcript, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished) << c.name;
+        EXPECT_EQ(StandInNetCfgCalls(), Join({kOpened, kRemoved, c.closed})) << c.name;
+    }
 }
 
 TEST_F(Removal, RemovePacketDriver_SetupInterfaceMissing_ReleasesClassThenComponent) {
@@ -233,6 +274,78 @@ TEST(ProgressThreadTest, DotsEvery300MsWhileBusy_EndsWhenNoLongerRunning) {
     EXPECT_GE(out.size(), 3u) << out;
     EXPECT_LE(out.size(), 5u) << out;
     EXPECT_EQ(out.find_first_not_of('.'), std::string::npos) << out;
+}
+
+// Standard output as a stream that records each write with the thread that made it and ProgressBusy as it was.
+struct ConsoleWrite {
+    std::string text;
+    bool busy;
+    bool fromMainThread;
+};
+std::mutex recordedLock;
+std::vector<ConsoleWrite> recorded;
+std::thread::id mainThread;
+
+ssize_t RecordWrite(void*, const char* data, size_t size) {
+    ConsoleWrite write{std::string(data, size), ProgressBusy, std::this_thread::get_id() == mainThread};
+    std::lock_guard<std::mutex> guard(recordedLock);
+    recorded.push_back(write);
+    return static_cast<ssize_t>(size);
+}
+
+// The marks and the dots of whole removals with the progress thread running: a dot at once when a step begins,
+// dots only between a busy line and its mark, and every text of the removal written while ProgressBusy is clear.
+TEST_F(Removal, ProgressMarks_DotsOnlyWithinBusyStepsAndMarksAfterBusyCleared) {
+    struct Case {
+        const char* name;
+        bool installed;
+        DWORD stepMs;              // FindComponent and DeInstall each last so long
+        std::vector<int> dots;     // per busy step; empty: any number
+        std::string transcript;
+    } cases[] = {
+        {"quick steps", true, 0, {}, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished},
+        // Under 300 ms: the first dot comes at once, the second would be due only after the step has ended.
+        {"150 ms steps", true, 150, {1, 1}, std::string(kLookUp) + kDone + kFound + kUninstall + kDone + kFinished},
+        {"not installed, 150 ms look-up", false, 150, {1}, std::string(kLookUp) + kFailed + kNotFound},
+    };
+    FILE* recorder = fopencookie(nullptr, "w", cookie_io_functions_t{nullptr, RecordWrite, nullptr, nullptr});
+    ASSERT_NE(recorder, nullptr);
+    setvbuf(recorder, nullptr, _IONBF, 0);
+    mainThread = std::this_thread::get_id();
+    FILE* console = stdout;
+    for (const Case& c : cases) {
+        StandInClearNetCfg();
+        ASSERT_TRUE(StandInLoadRegistryText(c.installed ? kRegistry : "Windows Registry Editor Version 5.00\n"));
+        StandInNetCfgDelay("FindComponent", c.stepMs);
+        StandInNetCfgDelay("DeInstall", c.stepMs);
+        ProgressRunning = true;
+        recorded.clear();
+
+        stdout = recorder;
+        HANDLE hThread = CreateThread(NULL, 0, ProgressThread, NULL, 0, NULL);
+        HRESULT hr = RemovePacketDriver(PacketDriverComponentId);
+        DWORD waited = hThread != NULL ? WaitForSingleObject(hThread, 5000) : WAIT_FAILED;
+        stdout = console;
+        if (hThread != NULL) CloseHandle(hThread);
+
+        EXPECT_EQ(hr, c.installed ? S_OK : S_FALSE) << c.name;
+        EXPECT_EQ(waited, WAIT_OBJECT_0) << c.name << ": the progress thread ends with the removal";
+        std::string transcript;
+        for (const ConsoleWrite& write : recorded) {
+            transcript += write.text;
+            if (write.fromMainThread) {
+                EXPECT_FALSE(write.busy) << c.name << ": " << Visible(write.text) << " written while busy";
+            } else {
+                EXPECT_EQ(write.text, ".") << c.name << ": the progress thread writes dots only";
+            }
+        }
+        std::vector<int> dots;
+        EXPECT_TRUE(ProgressDotsAside(transcript, c.transcript, &dots)) << c.name;
+        if (!c.dots.empty()) {
+            EXPECT_EQ(dots, c.dots) << c.name << ": " << Visible(transcript);
+        }
+    }
+    fclose(recorder);
 }
 
 }  // namespace

@@ -555,6 +555,9 @@ TEST_F(JniHarness, MessageBox_ShowsTheTextUnderTheCaptionWithOneButton) {
     EXPECT_EQ(boxes[0].text, "Capture stopped");
     EXPECT_TRUE(boxes[0].hasOk);
     EXPECT_FALSE(boxes[0].hasYes || boxes[0].hasNo);
+    EXPECT_EQ(boxes[0].icon, "warning");
+    EXPECT_TRUE(boxes[0].topmost) << "system-modal";
+    EXPECT_TRUE(boxes[0].foreground);
     EXPECT_EQ(shown, JNI_TRUE) << "a button was pressed";
     EXPECT_EQ(jvm_->Calls("GetStringUTFChars"), 1);
 }

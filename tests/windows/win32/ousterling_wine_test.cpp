@@ -1,16 +1,18 @@
 // ousterling as a whole program under Wine: started with its standard output on a pipe,
-// its dialogues answered by MessageBoxAnswerer, its transcript and exit code checked. Wine's network
-// configuration objects answer CoCreateInstance, the lock, Initialize and Uninitialize with S_OK and
-// FindComponent with E_NOTIMPL, so the removal takes the "FindComponent fails" road of the removal.
+// its dialogues answered by MessageBoxAnswerer (their icons named by message_box_icon_hook.dll), its transcript
+// and exit code checked. Wine's network configuration objects answer CoCreateInstance, the lock, Initialize and
+// Uninitialize with S_OK and FindComponent with E_NOTIMPL, so the removal takes the "FindComponent fails" road.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "support/ousterling_transcript.h"
 #include "windows/win32/message_box_answerer.h"
+
+using namespace ousterlingtext;
 
 namespace {
 
@@ -43,17 +45,20 @@ ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
     std::string commandLine = program;
     commandLine.insert(commandLine.begin(), '"');
     commandLine += '"';
+    // Suspended until the icon hook is set on its main thread, which shows the boxes.
     BOOL started = token != nullptr
-                       ? CreateProcessAsUserA(token, program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                              nullptr, nullptr, &startup, &process)
-                       : CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &process);
+                       ? CreateProcessAsUserA(token, program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                              CREATE_SUSPENDED, nullptr, nullptr, &startup, &process)
+                       : CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                                        nullptr, nullptr, &startup, &process);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
         run.output = "<CreateProcess failed with " + std::to_string(GetLastError()) + ">";
         return run;
     }
+    HHOOK iconHook = NameBoxIconsOfThread(process.dwThreadId);
+    ResumeThread(process.hThread);
     {
         MessageBoxAnswerer answerer(process.dwProcessId, yes);
         char buffer[512];
@@ -63,6 +68,7 @@ ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         run.boxes = answerer.Boxes();
     }
+    if (iconHook != nullptr) UnhookWindowsHookEx(iconHook);
     CloseHandle(readEnd);
     // The C library writes standard output in text mode: each "\n" of the program reaches the pipe as "\r\n".
     for (size_t at = run.output.find("\r\n"); at != std::string::npos; at = run.output.find("\r\n", at)) {
@@ -76,6 +82,12 @@ ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
 const char kRemoveCaption[] = "Remove Network Vorel Packet Driver";
 const char kConfirmation[] = "Network Vorel will not work without the Packet Driver.\nAre you sure you want to uninstall it?";
 
+// An ordinary modal box with the warning icon: not system-modal, so not kept on top.
+void ExpectWarningBox(const AnsweredBox& box) {
+    EXPECT_EQ(box.icon, "warning") << box.text;
+    EXPECT_FALSE(box.topmost) << box.text;
+}
+
 TEST(OusterlingUnderWine, AnsweringNo_NoTranscriptNoFurtherDialogueExitZero) {
     ProgramRun run = RunOusterling(false);
     EXPECT_EQ(run.exitCode, 0u);
@@ -83,20 +95,17 @@ TEST(OusterlingUnderWine, AnsweringNo_NoTranscriptNoFurtherDialogueExitZero) {
     ASSERT_EQ(run.boxes.size(), 1u) << "the Wine user is an administrator: the confirmation alone";
     EXPECT_EQ(run.boxes[0].caption, kRemoveCaption);
     EXPECT_EQ(run.boxes[0].text, kConfirmation);
-    EXPECT_TRUE(run.boxes[0].hasYes && run.boxes[0].hasNo);
+    EXPECT_TRUE(run.boxes[0].hasYes && run.boxes[0].hasNo && !run.boxes[0].hasOk);
+    ExpectWarningBox(run.boxes[0]);
 }
 
 TEST(OusterlingUnderWine, AnsweringYes_FindComponentFailsWithTheNotFoundAndErrorLines) {
     ProgramRun run = RunOusterling(true);
     EXPECT_EQ(run.exitCode, 0u);
-    // Progress dots may come between the look-up line and its mark, and one may land right after the mark.
-    std::regex expected(
-        "\\nLooking for the Network Vorel Packet Driver\\.\\.\\.\\.* failed\\.\\.?"
-        "\\nDid not find an existing Network Vorel Packet Driver\\.\\n"
-        "\\nAn error occured\\.\\.?");
-    EXPECT_TRUE(std::regex_match(run.output, expected)) << "transcript: [" << run.output << "]";
+    EXPECT_TRUE(ProgressDotsAside(run.output, std::string(kLookUp) + kFailed + kNotFound + kError));
     ASSERT_EQ(run.boxes.size(), 1u) << "E_NOTIMPL is neither S_OK nor S_FALSE: no closing dialogue";
     EXPECT_EQ(run.boxes[0].text, kConfirmation);
+    ExpectWarningBox(run.boxes[0]);
 }
 
 TEST(OusterlingUnderWine, WithoutAdministratorRights_OnlyTheNotAdministratorDialogue) {
@@ -118,7 +127,8 @@ TEST(OusterlingUnderWine, WithoutAdministratorRights_OnlyTheNotAdministratorDial
     ASSERT_EQ(run.boxes.size(), 1u);
     EXPECT_EQ(run.boxes[0].caption, kRemoveCaption);
     EXPECT_EQ(run.boxes[0].text, "You need administrator rights to uninstall the packet driver.");
-    EXPECT_TRUE(run.boxes[0].hasOk && !run.boxes[0].hasYes);
+    EXPECT_TRUE(run.boxes[0].hasOk && !run.boxes[0].hasYes && !run.boxes[0].hasNo);
+    ExpectWarningBox(run.boxes[0]);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "adapters/print_error.h"
 
@@ -14,15 +15,51 @@ constexpr UINT kWarningBoxStyle = MB_OK | MB_ICONWARNING | MB_SYSTEMMODAL | MB_S
 const char kSupportAddress[] = "support@larkspire.com";
 
 void PrintRegistryRows(LONG count) {
-    for (LONG k = 1; k <= count && k <= kAdapterTableSize; ++k)
-        printf("%2u, %s\n", static_cast<unsigned>(k), ConsoleText(AdapterTable[k - 1].Description, kAdapterTextUnits).c_str());
+    std::string rows[kAdapterTableSize];
+    LONG shown = count < kAdapterTableSize ? count : kAdapterTableSize;
+    {
+        AdapterTableGuard guard;
+        for (LONG k = 1; k <= shown; ++k) rows[k - 1] = ConsoleText(AdapterTable[k - 1].Description, kAdapterTextUnits);
+    }
+    for (LONG k = 1; k <= shown; ++k) printf("%2u, %s\n", static_cast<unsigned>(k), rows[k - 1].c_str());
+}
+
+// The system's own bytes, never past the field.
+int DescriptionBytes(const IP_ADAPTER_INFO* adapter) {
+    return static_cast<int>(strnlen(adapter->Description, sizeof adapter->Description));
 }
 
 void PrintIpHelperRows(LONG) {
     IP_ADAPTER_INFO* list = ReadAdapterList();
     unsigned k = 1;
-    for (IP_ADAPTER_INFO* adapter = list; adapter != nullptr; adapter = adapter->Next) printf("%2u, %s\n", k++, adapter->Description);
+    for (IP_ADAPTER_INFO* adapter = list; adapter != nullptr; adapter = adapter->Next)
+        printf("%2u, %.*s\n", k++, DescriptionBytes(adapter), adapter->Description);
     free(list);
+}
+
+// The chosen card's description, copied under the table's lock.
+void CopyDescription(LONG choice, ChosenAdapter* chosen) {
+    const WCHAR* description = AdapterTable[choice - 1].Description;
+    size_t units = WideLength(description, kAdapterTextUnits);
+    memcpy(chosen->descriptionW, description, units * sizeof(WCHAR));
+    chosen->descriptionW[units] = 0;
+}
+
+// MatchLinkageEntry's work; the caller holds the table's lock.
+const WCHAR* MatchCard(const LinkageEntryList* list, LONG choice) {
+    if (choice < 1 || choice > kAdapterTableSize) return nullptr;  // no such AdapterTable record
+    size_t skip = LOBYTE(GetVersion()) < 5 ? 15 : 17;
+    const WCHAR* serviceName = AdapterTable[choice - 1].ServiceName;
+    size_t serviceUnits = WideLength(serviceName, kAdapterTextUnits);
+    for (int i = 0; i < list->count; ++i) {
+        const WCHAR* entry = list->entries[i];
+        if (WideLength(entry, skip) < skip) continue;
+        // Equal as wcscmp would find them, without trusting the field to hold a NUL.
+        const WCHAR* tail = entry + skip;
+        if (WideLength(tail, serviceUnits + 1) == serviceUnits && memcmp(tail, serviceName, serviceUnits * sizeof(WCHAR)) == 0)
+            return entry;
+    }
+    return nullptr;
 }
 
 bool ChooseFromRegistry(LONG cardNumber, ChosenAdapter* chosen) {
@@ -53,7 +90,8 @@ bool ChooseFromRegistry(LONG cardNumber, ChosenAdapter* chosen) {
     if (linkage.count == 1) {
         nSelectedCard = 1;
         chosen->deviceNameW = linkage.entries[0];
-        chosen->descriptionW = AdapterTable[0].Description;
+        AdapterTableGuard guard;
+        CopyDescription(1, chosen);
         return true;
     }
     LONG choice;
@@ -64,19 +102,26 @@ bool ChooseFromRegistry(LONG cardNumber, ChosenAdapter* chosen) {
         choice = PromptForCard(linkage.count, PrintRegistryRows);
         if (choice < 0) return false;
     }
-    const WCHAR* device = MatchLinkageEntry(&linkage, choice);
-    if (device == nullptr) return false;
-    printf("User selected Adapter: %s\n", ConsoleText(AdapterTable[choice - 1].Description, kAdapterTextUnits).c_str());
-    chosen->deviceNameW = device;
-    chosen->descriptionW = AdapterTable[choice - 1].Description;
+    {
+        AdapterTableGuard guard;
+        chosen->deviceNameW = MatchCard(&linkage, choice);
+        if (chosen->deviceNameW != nullptr) CopyDescription(choice, chosen);
+    }
+    if (chosen->deviceNameW == nullptr) return false;
+    printf("User selected Adapter: %s\n", ConsoleText(chosen->descriptionW, kAdapterTextUnits).c_str());
     return true;
 }
 
 void TakeIpHelperAdapter(const IP_ADAPTER_INFO* adapter, ChosenAdapter* chosen) {
     wsprintfA(chosen->deviceNameA, "\\Device\\NetVorel_%s", adapter->AdapterName);
-    strncpy(chosen->descriptionA, adapter->Description, sizeof chosen->descriptionA - 1);
-    chosen->descriptionA[sizeof chosen->descriptionA - 1] = '\0';
+    size_t bytes = static_cast<size_t>(DescriptionBytes(adapter));
+    if (bytes > sizeof chosen->descriptionA - 1) bytes = sizeof chosen->descriptionA - 1;
+    memcpy(chosen->descriptionA, adapter->Description, bytes);
+    chosen->descriptionA[bytes] = '\0';
 }
+
+// The interface table counted adapters that the adapter list then did not deliver.
+void PrintListUnreadable() { PrintError("Could not get the list of network adapters"); }
 
 bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
     chosen->deviceNameA[0] = '\0';
@@ -92,7 +137,10 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
     if (count == 1) {
         nSelectedCard = 1;
         bool found = list != nullptr;
-        if (found) TakeIpHelperAdapter(list, chosen);
+        if (found)
+            TakeIpHelperAdapter(list, chosen);
+        else
+            PrintListUnreadable();
         free(list);
         return found;
     }
@@ -114,6 +162,13 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
     // The count comes from the interface table and the list from another call: never walk past its end.
     for (LONG i = 1; i < choice && adapter != nullptr; ++i) adapter = adapter->Next;
     if (adapter == nullptr) {
+        if (list == nullptr) {
+            PrintListUnreadable();
+        } else {
+            char line[96];
+            wsprintfA(line, "Network card %d is not in the list of network adapters", static_cast<int>(choice));
+            PrintError(line);
+        }
         free(list);
         return false;
     }
@@ -126,15 +181,8 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
 }  // namespace
 
 const WCHAR* MatchLinkageEntry(const LinkageEntryList* list, LONG choice) {
-    if (choice < 1 || choice > kAdapterTableSize) return nullptr;  // no such AdapterTable record
-    size_t skip = LOBYTE(GetVersion()) < 5 ? 15 : 17;
-    const WCHAR* serviceName = AdapterTable[choice - 1].ServiceName;
-    for (int i = 0; i < list->count; ++i) {
-        const WCHAR* entry = list->entries[i];
-        if (WideLength(entry, skip) < skip) continue;
-        if (WideCompare(entry + skip, serviceName) == 0) return entry;
-    }
-    return nullptr;
+    AdapterTableGuard guard;
+    return MatchCard(list, choice);
 }
 
 bool ChooseAdapter(LONG cardNumber, ChosenAdapter* chosen) {

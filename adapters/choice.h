@@ -6,13 +6,14 @@
 constexpr int kDeviceNameBytes = 1024;
 
 // What a successful choice hands to the capture session. Registry path: `wide` is set, `deviceNameW` points
-// into `exportBuffer` and `descriptionW` at the chosen card's AdapterTable record. IP Helper path: the
-// narrow device name and the adapter's description, copied.
+// into `exportBuffer` and `descriptionW` is the chosen card's AdapterTable description, copied when the card
+// was chosen (another thread may rewrite the table meanwhile). IP Helper path: the narrow device name and the
+// adapter's description, copied. Both descriptions end in a NUL.
 struct ChosenAdapter {
     bool wide;
     WCHAR exportBuffer[kLinkageExportBytes / sizeof(WCHAR)];
     const WCHAR* deviceNameW;
-    const WCHAR* descriptionW;
+    WCHAR descriptionW[kAdapterTextUnits + 1];
     char deviceNameA[kDeviceNameBytes];
     char descriptionA[MAX_ADAPTER_DESCRIPTION_LENGTH + 4];
 };
@@ -22,7 +23,8 @@ struct ChosenAdapter {
 bool ChooseAdapter(LONG cardNumber, ChosenAdapter* chosen);
 
 // The first Linkage entry whose tail (after \Device\NetVorel_ from version 5, 15 units before) equals the
-// ServiceName of card `choice`; nullptr when none does or the card has no AdapterTable record.
+// ServiceName of card `choice` (at most its field's 150 units); nullptr when none does or the card has no
+// AdapterTable record.
 const WCHAR* MatchLinkageEntry(const LinkageEntryList* list, LONG choice);
 
 // The console dialogue: lists the adapters through `printRows` until a number in 0..count is typed.

@@ -1,10 +1,22 @@
-// The inventory's state and its answers: the path rule, the card count and the selected card.
+// The inventory's state and its answers: the path rule, the card count, the descriptions and the selected card.
 #include "adapters/inventory.h"
+
+#include <cstdlib>
 
 AdapterRecord AdapterTable[kAdapterTableSize];
 std::atomic<LONG> nRequestedCard{0};
 std::atomic<LONG> nSelectedCard{0};
 std::atomic<LONG> nAdapterCount{0};
+
+namespace {
+
+SRWLOCK adapterTableLock = SRWLOCK_INIT;
+
+}  // namespace
+
+void LockAdapterTable(void) { AcquireSRWLockExclusive(&adapterTableLock); }
+
+void UnlockAdapterTable(void) { ReleaseSRWLockExclusive(&adapterTableLock); }
 
 bool UseIpHelperPath(LONG cardNumber) { return LOBYTE(GetVersion()) >= 5 && cardNumber != -2; }
 
@@ -18,6 +30,20 @@ LONG GetCardNumbers(void) {
     ReadNetworkCards(AdapterTable);  // only for the descriptions: its outcome does not change the count
     nAdapterCount = linkage.count;
     return linkage.count;
+}
+
+AdapterText GetCardDescription(LONG index) {
+    if (!UseIpHelperPath(nRequestedCard)) {
+        // Only the table's 16 records exist; any other index describes nothing.
+        if (index < 0 || index >= kAdapterTableSize) return AdapterText();
+        AdapterTableGuard guard;
+        const WCHAR* description = AdapterTable[index].Description;
+        return AdapterText(description, WideLength(description, kAdapterTextUnits));
+    }
+    IP_ADAPTER_INFO* list = ReadAdapterList();
+    AdapterText description = AdapterDescription(list, index);
+    free(list);
+    return description;
 }
 
 LONG GetCardNumber(void) { return nSelectedCard; }

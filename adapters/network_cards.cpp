@@ -19,8 +19,8 @@ constexpr int kNetworkCardsStepCount = sizeof kNetworkCardsSteps / sizeof kNetwo
 
 constexpr DWORD kSubkeyNameUnits = 5;
 
-// Reads a string value straight into a 150-unit field. The text always ends inside the field: at the
-// length the registry returned, or cut at the field's last unit when it filled all 300 bytes.
+// Reads a string value straight into a 150-unit field. The text ends at the length the registry returned: a
+// NUL follows it inside the field, except when it fills all 300 bytes, which every reader of the field allows for.
 LONG ReadCardText(HKEY card, const WCHAR* valueName, WCHAR* field, const char* failureText) {
     DWORD bytes = kAdapterTextUnits * sizeof(WCHAR);
     LONG status = RegQueryValueExW(card, valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(field), &bytes);
@@ -33,13 +33,14 @@ LONG ReadCardText(HKEY card, const WCHAR* valueName, WCHAR* field, const char* f
         return status;
     }
     DWORD units = bytes / sizeof(WCHAR);
-    field[units < kAdapterTextUnits ? units : kAdapterTextUnits - 1] = 0;
+    if (units < kAdapterTextUnits) field[units] = 0;
     return ERROR_SUCCESS;
 }
 
 }  // namespace
 
 LONG ReadNetworkCards(AdapterRecord* table) {
+    AdapterTableGuard guard;  // the registry reads are short and never wait for the user
     HKEY keys[kNetworkCardsStepCount];
     LONG status = OpenRegistryChain(kNetworkCardsSteps, kNetworkCardsStepCount, keys);
     if (status != ERROR_SUCCESS) {

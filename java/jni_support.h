@@ -4,7 +4,10 @@
 
 #include <jni.h>
 
+#include <cstddef>
 #include <cstdio>
+
+#include "win32.h"
 
 // Runs `body` for an export; answers `failure` if it throws. Clears any exception a JNI call raised (an
 // OutOfMemoryError from NewString, say): the exports report through their results alone.
@@ -43,6 +46,6 @@ void JniGuardVoid(JNIEnv* env, Body body) noexcept {
     fflush(stdout);
 }
 
-// NewStringUTF for 8-bit text from the platform, which need not be valid modified UTF-8 (an ANSI code
-// page description, say): bytes that do not form a valid sequence become '?' instead of reaching the JVM.
-jstring NewStringFromNarrow(JNIEnv* env, const char* text);
+// A Java string of `units` UTF-16 units (text from the platform is converted to UTF-16 first: NewStringUTF
+// would take it for modified UTF-8, which ANSI code page text is not).
+jstring NewStringFromWide(JNIEnv* env, const WCHAR* text, size_t units);

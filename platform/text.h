@@ -15,9 +15,6 @@
 // Number of UTF-16 units before the terminating NUL, looking at no more than `limit` units.
 size_t WideLength(const WCHAR* text, size_t limit = static_cast<size_t>(-1));
 
-// wcscmp on UTF-16 units: exact, case-sensitive, units compared as unsigned 16-bit values.
-int WideCompare(const WCHAR* a, const WCHAR* b);
-
 // The console's bytes for a UTF-16 string (NUL-terminated, or at most `limit` units).
 std::string ConsoleText(const WCHAR* text, size_t limit = static_cast<size_t>(-1));
 

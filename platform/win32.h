@@ -11,6 +11,7 @@
 #else
 #include "linux/win32_base.h"
 #include "linux/win32_memory.h"
+#include "linux/win32_nls.h"
 #include "linux/win32_registry.h"
 #include "linux/win32_iphelper.h"
 #include "linux/win32_devices.h"

@@ -1,5 +1,6 @@
 // IP Helper over the machine's network interfaces (interface-index order, loopback included), or over the
-// list that TAMSIL_ADAPTERS ("name|description;...") or a test gives instead.
+// list that TAMSIL_ADAPTERS ("name|description;...", UTF-8) or a test gives instead. Descriptions reach the
+// caller in the ANSI code page, as Windows gives them.
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/ethtool.h>
@@ -15,8 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "faults.h"
@@ -38,6 +41,16 @@ struct AdapterEntry {
 std::mutex overrideLock;
 bool adaptersOverridden = false;
 std::string adaptersOverride;
+std::function<void(const std::string&)> callObserver;
+
+void ObserveCall(const char* call) {
+    std::function<void(const std::string&)> observer;
+    {
+        std::lock_guard<std::mutex> guard(overrideLock);
+        observer = callObserver;
+    }
+    if (observer) observer(call);
+}
 
 std::string HardwareKind(int family) {
     switch (family) {
@@ -152,6 +165,7 @@ void CopyText(char (&field)[N], const std::string& text) {
 
 extern "C" DWORD WINAPI GetInterfaceInfo(PIP_INTERFACE_INFO pIfTable, PULONG dwOutBufLen) {
     if (dwOutBufLen == nullptr) return ERROR_INVALID_PARAMETER;
+    ObserveCall("GetInterfaceInfo");
     DWORD error = 0;
     if (StandInCallFails("GetInterfaceInfo", &error)) return error;
     std::vector<AdapterEntry> adapters = CurrentAdapters();
@@ -175,6 +189,7 @@ extern "C" DWORD WINAPI GetInterfaceInfo(PIP_INTERFACE_INFO pIfTable, PULONG dwO
 
 extern "C" DWORD WINAPI GetAdaptersInfo(PIP_ADAPTER_INFO AdapterInfo, PULONG SizePointer) {
     if (SizePointer == nullptr) return ERROR_INVALID_PARAMETER;
+    ObserveCall("GetAdaptersInfo");
     DWORD error = 0;
     if (StandInCallFails("GetAdaptersInfo", &error)) return error;
     std::vector<AdapterEntry> adapters = CurrentAdapters();
@@ -193,7 +208,7 @@ extern "C" DWORD WINAPI GetAdaptersInfo(PIP_ADAPTER_INFO AdapterInfo, PULONG Siz
         info.Index = entry.index;
         info.Type = entry.type;
         CopyText(info.AdapterName, entry.name);
-        CopyText(info.Description, entry.description);
+        CopyText(info.Description, Utf8ToAnsi(entry.description, sizeof info.Description - 1));
         info.AddressLength = static_cast<UINT>(std::min(entry.mac.size(), sizeof info.Address));
         if (info.AddressLength != 0) std::memcpy(info.Address, entry.mac.data(), info.AddressLength);
         CopyText(info.IpAddressList.IpAddress.String, entry.ipv4.empty() ? "0.0.0.0" : entry.ipv4);
@@ -207,4 +222,9 @@ void StandInSetAdapters(const char* adapters) {
     std::lock_guard<std::mutex> guard(overrideLock);
     adaptersOverridden = adapters != nullptr;
     adaptersOverride = adapters != nullptr ? adapters : "";
+}
+
+void StandInOnIpHelperCall(std::function<void(const std::string& call)> observer) {
+    std::lock_guard<std::mutex> guard(overrideLock);
+    callObserver = std::move(observer);
 }

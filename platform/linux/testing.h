@@ -35,6 +35,12 @@ size_t StandInOpenRegistryHandles();
 // Replaces the adapter list as TAMSIL_ADAPTERS would ("name|description;..."); nullptr restores the
 // machine's own interfaces (or the environment's list).
 void StandInSetAdapters(const char* adapters);
+// Descriptions reach the caller in the ANSI code page (TAMSIL_ANSI_CODEPAGE, 1252 by default); this picks
+// another for this process (0 restores the environment's), for GetACP and MultiByteToWideChar(CP_ACP) too.
+void StandInSetAnsiCodePage(UINT codePage);
+// Called as each GetInterfaceInfo / GetAdaptersInfo call begins, with the call's name, before it looks at the
+// list: e.g. to add an adapter between a caller's size query and its fill. nullptr removes the observer.
+void StandInOnIpHelperCall(std::function<void(const std::string& call)> observer);
 
 // ---- Dialogs ----
 // Every message box shown in this process, in order (caption and text as UTF-8).

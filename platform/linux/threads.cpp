@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -76,4 +77,28 @@ extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_ST
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+}
+
+// The lock word is 0 when free and 1 when held; waiters sleep on it through C++20 atomic waiting.
+namespace {
+
+std::atomic_ref<uintptr_t> LockWord(PSRWLOCK lock) { return std::atomic_ref<uintptr_t>(*reinterpret_cast<uintptr_t*>(&lock->Ptr)); }
+
+}  // namespace
+
+extern "C" void WINAPI InitializeSRWLock(PSRWLOCK SRWLock) { SRWLock->Ptr = nullptr; }
+
+extern "C" void WINAPI AcquireSRWLockExclusive(PSRWLOCK SRWLock) {
+    std::atomic_ref<uintptr_t> word = LockWord(SRWLock);
+    uintptr_t expected = 0;
+    while (!word.compare_exchange_weak(expected, 1, std::memory_order_acquire, std::memory_order_relaxed)) {
+        if (expected != 0) word.wait(expected, std::memory_order_relaxed);
+        expected = 0;
+    }
+}
+
+extern "C" void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock) {
+    std::atomic_ref<uintptr_t> word = LockWord(SRWLock);
+    word.store(0, std::memory_order_release);
+    word.notify_all();
 }

@@ -106,6 +106,21 @@ TEST(IpHelperChoice, CardNumbersWithoutDialogue) {
     }
 }
 
+TEST(AdapterDialogue, DescriptionsAreShownInTheSystemsOwnBytes) {
+    Options options = Adapters("eth0|Carte réseau;eth1|Second", "1\n");
+    options.env["TAMSIL_ANSI_CODEPAGE"] = "1252";
+    Result r = Choose("-1", options);
+    EXPECT_EQ(r.out,
+              "These are the network adapters installed on your computer:\n"
+              "ID, Adapter name\n"
+              " 1, Carte r\xe9seau\n"
+              " 2, Second\n"
+              "\n"
+              "Please enter the ID for the Adapter name you wish to use or enter 0 to quit: "
+              "User selected Adapter: Carte r\xe9seau\n"
+              "-> device \\Device\\NetVorel_eth0 | Carte r\xe9seau | selected 1 | count 2\n");
+}
+
 class RegistryChoice : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -192,6 +207,22 @@ TEST_F(RegistryChoice, FailureRows) {
         EXPECT_EQ(r.out, c.output) << c.name;
         EXPECT_EQ(r.exitCode, c.exitCode) << c.name;
     }
+}
+
+TEST_F(RegistryChoice, EntriesWithoutACardShowEmptyRows) {
+    Result r = ChooseWith(LinkageExport({"\\Device\\Packet_E1000", "\\Device\\Packet_EL90X", "\\Device\\Packet_THIRD"}) +
+                              NetworkCards(kTwoCards),
+                          "4.0", "-1", "3\n");
+    EXPECT_EQ(r.out,
+              "These are the network adapters installed on your computer:\n"
+              "ID, Adapter name\n"
+              " 1, Intel PRO/1000\n"
+              " 2, 3Com EtherLink\n"
+              " 3, \n"
+              "\n"
+              "Please enter the ID for the Adapter name you wish to use or enter 0 to quit: "
+              "-> failed | selected 3 | count 3\n");
+    EXPECT_EQ(r.exitCode, 0);
 }
 
 TEST_F(RegistryChoice, ExportOver1024Bytes_ErrorLineMessageBoxAndExitZero) {

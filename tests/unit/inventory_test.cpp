@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "adapters/choice.h"
 #include "adapters/inventory.h"
+#include "capture/capture_session.h"
 #include "linux/testing.h"
 #include "support/reg_fixture.h"
 
@@ -27,8 +31,11 @@ protected:
     void TearDown() override {
         StandInSetWindowsVersion(nullptr);
         StandInSetAdapters(nullptr);
+        StandInSetAnsiCodePage(0);
+        StandInOnIpHelperCall(nullptr);
         StandInClearFailures();
         StandInResetRegistry();
+        nRequestedCard = 0;
     }
     static void Load(const std::string& body) { ASSERT_TRUE(StandInLoadRegistryText(Header() + body)); }
 
@@ -72,10 +79,18 @@ TEST_F(Inventory, RegistryPath_CountIsTheDriversExportsNotTheCards) {
 
 TEST_F(Inventory, RegistryPath_ExportOver1024Bytes_ReturnsMinusOneWithoutALine) {
     Load(LinkageExport(Devices(40)) + NetworkCards(Cards(1)));  // 40 names of 24 units: well over 1024 bytes
+    size_t openBefore = StandInOpenRegistryHandles();
     LONG count = 0;
     std::string out = Output([&] { count = GetCardNumbers(); });
     EXPECT_EQ(count, -1);
     EXPECT_EQ(out, "");
+    EXPECT_EQ(StandInOpenRegistryHandles(), openBefore) << "the five keys are closed after a failing query";
+    // A card's subkey that cannot be opened: the chain above it is closed too.
+    Load(LinkageExport(Devices(1)) + NetworkCards(Cards(2)));
+    StandInFailCall("RegOpenKeyEx", ERROR_ACCESS_DENIED, 10);  // the five Linkage and five NetworkCards keys open
+    EXPECT_EQ(Output([&] { count = GetCardNumbers(); }),
+              "ERROR: Unable to open subkeys of \"Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards in the Registry\n");
+    EXPECT_EQ(StandInOpenRegistryHandles(), openBefore);
 }
 
 TEST_F(Inventory, RegistryPath_EachMissingLinkageKeyPrintsItsLines) {
@@ -93,10 +108,12 @@ TEST_F(Inventory, RegistryPath_EachMissingLinkageKeyPrintsItsLines) {
         std::string key = "HKEY_LOCAL_MACHINE";
         for (int i = 0; i < missing; ++i) key += "\\" + path[i];
         Load(missing > 0 ? "[" + key + "]\n\n" : "");
+        size_t openBefore = StandInOpenRegistryHandles();
         LONG count = 0;
         std::string out = Output([&] { count = GetCardNumbers(); });
         EXPECT_EQ(count, -1) << "missing " << path[missing];
         EXPECT_EQ(out, expected[missing]);
+        EXPECT_EQ(StandInOpenRegistryHandles(), openBefore) << "missing " << path[missing];
     }
 }
 
@@ -177,10 +194,12 @@ TEST_F(Inventory, NetworkCards_EachMissingKeyPrintsItsLine) {
         std::string key = "HKEY_LOCAL_MACHINE";
         for (int i = 0; i < missing; ++i) key += "\\" + path[i];
         Load(missing > 0 ? "[" + key + "]\n\n" : "");
+        size_t openBefore = StandInOpenRegistryHandles();
         LONG status = 0;
         std::string out = Output([&] { status = ReadNetworkCards(AdapterTable); });
         EXPECT_EQ(status, ERROR_FILE_NOT_FOUND);
         EXPECT_EQ(out, expected[missing]);
+        EXPECT_EQ(StandInOpenRegistryHandles(), openBefore) << "missing " << path[missing];
     }
 }
 
@@ -201,7 +220,7 @@ TEST_F(Inventory, NetworkCards_ShorterReadKeepsEarlierRecordsAndTableNeverOverfl
     EXPECT_EQ(Narrow(AdapterTable[15].Description), "Many 15");
 }
 
-TEST_F(Inventory, NetworkCards_TextWithoutNulIsCutInsideItsField) {
+TEST_F(Inventory, NetworkCards_TextWithoutNulKeepsAllOfItsField) {
     // 150 units of 'a' stored without a NUL (300 bytes exactly) and a shorter value without a NUL.
     std::string full = "hex(1):";
     for (int i = 0; i < 150; ++i) full += std::string(i ? "," : "") + "61,00";
@@ -209,7 +228,7 @@ TEST_F(Inventory, NetworkCards_TextWithoutNulIsCutInsideItsField) {
          "\n\"ServiceName\"=hex(1):53,00,56,00\n\n");
     for (auto& unit : AdapterTable[0].ServiceName) unit = u'z';
     ASSERT_EQ(ReadNetworkCards(AdapterTable), ERROR_SUCCESS);
-    EXPECT_EQ(WideLength(AdapterTable[0].Description, kAdapterTextUnits), 149u);
+    EXPECT_EQ(ConsoleText(AdapterTable[0].Description, kAdapterTextUnits), std::string(150, 'a'));
     EXPECT_EQ(Narrow(AdapterTable[0].ServiceName), "SV");
 }
 
@@ -252,6 +271,158 @@ TEST_F(Inventory, IpHelperPath_AdapterListFollowsTheGivenOrder) {
     EXPECT_STREQ(list->Next->AdapterName, "wlan0");
     EXPECT_EQ(list->Next->Next, nullptr);
     free(list);
+}
+
+// ---- Descriptions in the ANSI code page, on the IP Helper path ----
+
+std::u16string Text(const AdapterText& text) { return std::u16string(text.begin(), text.end()); }
+
+TEST_F(Inventory, IpHelperPath_DescriptionsAreDecodedFromTheAnsiCodePage) {
+    StandInSetWindowsVersion("5.1");
+    struct Case {
+        UINT codePage;
+        const char* given;      // as TAMSIL_ADAPTERS has it (UTF-8)
+        std::string bytes;      // what GetAdaptersInfo answers
+        std::u16string java;    // what Java receives
+    } cases[] = {
+        {1252, "Carte réseau Intel", "Carte r\xe9seau Intel", u"Carte réseau Intel"},
+        {932, "ソフトウェア adapter", "\x83\x5c\x83\x74\x83\x67\x83\x45\x83\x46\x83\x41 adapter", u"ソフトウェア adapter"},
+        {1251, "Сетевой адаптер", "\xd1\xe5\xf2\xe5\xe2\xee\xe9 \xe0\xe4\xe0\xef\xf2\xe5\xf0", u"Сетевой адаптер"},
+        {1252, "ソフト", "???", u"???"},  // what the code page cannot hold is lost by the system, not by us
+    };
+    for (const auto& c : cases) {
+        StandInSetAnsiCodePage(c.codePage);
+        StandInSetAdapters((std::string("eth0|First;eth1|") + c.given).c_str());
+        IP_ADAPTER_INFO* list = ReadAdapterList();
+        ASSERT_NE(list, nullptr);
+        ASSERT_NE(list->Next, nullptr);
+        EXPECT_EQ(std::string(list->Next->Description), c.bytes) << c.codePage;
+        free(list);
+        EXPECT_EQ(Text(GetCardDescription(1)), c.java) << c.codePage;
+        EXPECT_EQ(Text(GetCardDescription(0)), u"First");
+    }
+    EXPECT_EQ(Text(GetCardDescription(2)), u"") << "past the end of the list";
+    EXPECT_EQ(Text(GetCardDescription(-1)), u"");
+}
+
+TEST_F(Inventory, IpHelperPath_DescriptionFillingItsFieldIsReadWithinIt) {
+    IP_ADAPTER_INFO adapter{};
+    std::memset(adapter.Description, 'x', sizeof adapter.Description);  // no NUL anywhere in the field
+    adapter.Description[0] = '\xe9';
+    AdapterText text = AdapterDescription(&adapter, 0);
+    ASSERT_EQ(text.size(), sizeof adapter.Description);
+    EXPECT_EQ(text[0], u'é');
+    EXPECT_EQ(text.back(), u'x');
+}
+
+// ---- An adapter set that changes between the size query and the fill ----
+
+// Adds "vpn0" as the given call's `nth` call begins (the fill, when a size query came first).
+void AddAdapterAt(const char* call, int nth) {
+    auto calls = std::make_shared<int>(0);
+    std::string name = call;
+    StandInOnIpHelperCall([calls, name, nth](const std::string& c) {
+        if (c == name && ++*calls == nth) StandInSetAdapters("eth0|First;eth1|Second;vpn0|VPN adapter");
+    });
+}
+
+TEST_F(Inventory, IpHelperPath_AnAdapterAppearingBeforeTheFillIsReadAgain) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("eth0|First;eth1|Second");
+    AddAdapterAt("GetInterfaceInfo", 2);
+    EXPECT_EQ(GetCardNumbers(), 3);
+
+    StandInSetAdapters("eth0|First;eth1|Second");
+    AddAdapterAt("GetAdaptersInfo", 2);
+    IP_ADAPTER_INFO* list = ReadAdapterList();
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(list->Next, nullptr);
+    ASSERT_NE(list->Next->Next, nullptr);
+    EXPECT_STREQ(list->Next->Next->Description, "VPN adapter");
+    free(list);
+
+    // A set that grows at every call: a few rounds, then no adapters rather than a loop without end.
+    auto grown = std::make_shared<std::string>("eth0|First");
+    StandInOnIpHelperCall([grown](const std::string&) {
+        *grown += ";eth" + std::to_string(grown->size()) + "|More";
+        StandInSetAdapters(grown->c_str());
+    });
+    EXPECT_EQ(GetCardNumbers(), 0);
+    EXPECT_EQ(ReadAdapterList(), nullptr);
+}
+
+TEST_F(Inventory, DriverStart_AnAdapterAppearingBeforeTheCountsFillStillStarts) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("eth0|First;eth1|Second");
+    StandInResetDevices();
+    StandInAddScriptedDevice("\\Device\\NetVorel_eth1");
+    AddAdapterAt("GetInterfaceInfo", 2);  // before this was read again, the start ended the process
+    LONG result = -1;
+    std::string out = Output([&] { result = DriverStart(2); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(out, "User selected Adapter: Second\nAdapter Second successfully opened\n\n");
+    EXPECT_EQ(nAdapterCount, 3);
+    Output([] { FreeOnExit(); });
+    StandInResetDevices();
+}
+
+TEST_F(Inventory, IpHelperChoice_AListThatCannotServeTheCountSaysSo) {
+    StandInSetWindowsVersion("5.1");
+    struct Case {
+        const char* name;
+        LONG card;
+        std::string adapters;
+        bool listFails;
+        std::string output;
+    } cases[] = {
+        {"one adapter, list unreadable", 1, "eth0|First", true, "ERROR: Could not get the list of network adapters\n"},
+        {"three counted, list unreadable", 2, "eth0|A;eth1|B;eth2|C", true, "ERROR: Could not get the list of network adapters\n"},
+        {"three counted, two listed", 3, "eth0|A;eth1|B;eth2|C", false,
+         "ERROR: Network card 3 is not in the list of network adapters\n"},
+    };
+    for (const auto& c : cases) {
+        StandInSetAdapters(c.adapters.c_str());
+        StandInClearFailures();
+        if (c.listFails) StandInFailCall("GetAdaptersInfo", ERROR_NOT_SUPPORTED, 0, -1);
+        // The interface table counts three; the list read after it has lost one.
+        StandInOnIpHelperCall(c.listFails ? std::function<void(const std::string&)>() : [](const std::string& call) {
+            if (call == "GetAdaptersInfo") StandInSetAdapters("eth0|A;eth1|B");
+            if (call == "GetInterfaceInfo") StandInSetAdapters("eth0|A;eth1|B;eth2|C");
+        });
+        static ChosenAdapter chosen;
+        bool ok = true;
+        std::string out = Output([&] { ok = ChooseAdapter(c.card, &chosen); });
+        EXPECT_FALSE(ok) << c.name;
+        EXPECT_EQ(out, c.output) << c.name;
+    }
+}
+
+// ---- The registry path chosen by card -2 on version 5 ----
+
+TEST_F(Inventory, AfterDriverStartMinusTwoOnVersion5DescriptionsComeFromTheRegistry) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("eth0|IP Helper adapter;eth1|Other");
+    Load(LinkageExport({"\\Device\\NetVorel_E100B0"}) + NetworkCards({{"1", "Carte réseau du registre", "E100B0"}}));
+    StandInResetDevices();
+    StandInAddScriptedDevice("\\Device\\NetVorel_E100B0");
+    LONG result = -1;
+    Output([&] { result = DriverStart(-2); });
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Text(GetCardDescription(0)), u"Carte réseau du registre");
+    EXPECT_EQ(GetCardNumbers(), 1);
+    Output([] { FreeOnExit(); });
+    StandInResetDevices();
+}
+
+TEST_F(Inventory, ServiceNameFillingItsFieldMatchesOnlyTheWholeName) {
+    StandInSetWindowsVersion("5.1");
+    std::u16string name(kAdapterTextUnits, u'S');
+    std::memcpy(AdapterTable[0].ServiceName, name.data(), sizeof AdapterTable[0].ServiceName);  // no NUL
+    std::u16string exact = u"\\Device\\NetVorel_" + name;
+    std::u16string longer = exact + u"S";
+    std::u16string buffer = longer + u'\0' + exact + u'\0';
+    LinkageEntryList list{{buffer.data(), buffer.data() + longer.size() + 1}, 2};
+    EXPECT_EQ(MatchLinkageEntry(&list, 1), list.entries[1]);
 }
 
 }  // namespace

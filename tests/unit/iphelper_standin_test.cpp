@@ -14,6 +14,7 @@ class IpHelper : public ::testing::Test {
 protected:
     void TearDown() override {
         StandInSetAdapters(nullptr);
+        StandInSetAnsiCodePage(0);
         StandInClearFailures();
     }
 };
@@ -74,6 +75,61 @@ TEST_F(IpHelper, MachineInterfaces_ListLoopbackWithAReadableDescription) {
         }
     EXPECT_TRUE(sawLoopback);
     for (size_t i = 1; i < infos.size(); ++i) EXPECT_LT(infos[i - 1].Index, infos[i].Index);
+}
+
+TEST_F(IpHelper, DescriptionsAreAnsiTextCutBetweenCharacters) {
+    // 100 two-byte characters in code page 932: the 131 bytes the field holds take 65 of them, not half of a 66th.
+    std::string katakana;
+    for (int i = 0; i < 100; ++i) katakana += "ア";
+    StandInSetAnsiCodePage(932);
+    StandInSetAdapters(("eth0|" + katakana).c_str());
+    IP_ADAPTER_INFO info{};
+    ULONG size = sizeof info;
+    ASSERT_EQ(GetAdaptersInfo(&info, &size), static_cast<DWORD>(NO_ERROR));
+    std::string expected;
+    for (int i = 0; i < 65; ++i) expected += "\x83\x41";
+    EXPECT_EQ(std::string(info.Description), expected);
+}
+
+TEST_F(IpHelper, MultiByteToWideChar_AsWindowsAnswers) {
+    struct Case {
+        const char* name;
+        UINT codePage;  // the ANSI code page in force
+        std::string bytes;
+        DWORD flags;
+        std::u16string text;  // expected; empty with `error` for a failure
+        DWORD error;
+    } cases[] = {
+        {"1252 letters", 1252, "r\xe9seau \x80", 0, u"réseau €", 0},
+        {"1252 holes keep their C1 units", 1252, "\x81\x8d\x8f\x90\x9d", 0, u"\u0081\u008d\u008f\u0090\u009d", 0},
+        {"1251", 1251, "\xd1\xe5\xf2\xfc", 0, u"Сеть", 0},
+        {"932 trail byte 0x5c", 932, "\x83\x5c\x83\x74\x83\x67", 0, u"ソフト", 0},
+        {"932 lead byte at the end", 932, "A\x83", 0, u"A\uFFFD", 0},
+        {"932 lead byte at the end, strict", 932, "A\x83", MB_ERR_INVALID_CHARS, u"", ERROR_NO_UNICODE_TRANSLATION},
+    };
+    for (const auto& c : cases) {
+        StandInSetAnsiCodePage(c.codePage);
+        EXPECT_EQ(GetACP(), c.codePage);
+        int length = static_cast<int>(c.bytes.size());
+        SetLastError(0);
+        int needed = MultiByteToWideChar(CP_ACP, c.flags, c.bytes.data(), length, nullptr, 0);
+        EXPECT_EQ(needed, static_cast<int>(c.text.size())) << c.name;
+        if (c.error != 0) {
+            EXPECT_EQ(GetLastError(), c.error) << c.name;
+            continue;
+        }
+        std::u16string out(static_cast<size_t>(needed), u'\0');
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, c.flags, c.bytes.data(), length, out.data(), needed), needed) << c.name;
+        EXPECT_EQ(out, c.text) << c.name;
+        if (needed > 1) {
+            EXPECT_EQ(MultiByteToWideChar(CP_ACP, c.flags, c.bytes.data(), length, out.data(), needed - 1), 0) << c.name;
+            EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER)) << c.name;
+        }
+    }
+    // -1: up to and including the NUL.
+    WCHAR out[8];
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "ab", -1, out, 8), 3);
+    EXPECT_EQ(out[2], 0);
 }
 
 }  // namespace

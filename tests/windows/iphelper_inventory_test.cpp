@@ -1,10 +1,13 @@
 // The IP Helper path of the adapter inventory against the platform's own IP Helper: the Linux
 // stand-in (the machine's interfaces) and Wine (the Linux host's interfaces as Windows adapters) from one
 // source. Whatever the machine has, the two IP Helper calls and the inventory must agree with each other.
+// Descriptions in other languages: the test builds the adapter records as GetAdaptersInfo gives them, in the
+// ANSI code page in force, since neither machine has such adapters to list.
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -93,6 +96,33 @@ TEST_F(IpHelperInventory, ShortBuffersAnswerTheNeededSizeAndAreNotWritten) {
               static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(size, interfaces);
     EXPECT_EQ(table[0], 0xA5);
+}
+
+TEST_F(IpHelperInventory, DescriptionsAreDecodedFromTheAnsiCodePage) {
+    struct Row {
+        UINT codePage;
+        const char* bytes;
+        AdapterText text;
+    };
+    const Row rows[] = {
+        {1252, "Carte r\xe9seau Intel \x80", WTEXT("Carte r\u00e9seau Intel \u20ac")},
+        {1252, "\x81", WTEXT("\u0081")},
+        {932, "\x83\x5c\x83\x74\x83\x67 adapter", WTEXT("\u30bd\u30d5\u30c8 adapter")},
+        {1251, "\xd1\xe5\xf2\xfc", WTEXT("\u0421\u0435\u0442\u044c")},
+    };
+    int checked = 0;
+    for (const auto& row : rows) {
+        if (row.codePage != GetACP()) continue;
+        IP_ADAPTER_INFO adapters[2] = {};
+        adapters[0].Next = &adapters[1];
+        std::strcpy(adapters[0].Description, "First");
+        std::strcpy(adapters[1].Description, row.bytes);
+        EXPECT_EQ(AdapterDescription(adapters, 1), row.text) << row.bytes;
+        EXPECT_EQ(AdapterDescription(adapters, 0), AdapterText(WTEXT("First")));
+        EXPECT_EQ(AdapterDescription(adapters, 2), AdapterText());
+        ++checked;
+    }
+    if (checked == 0) GTEST_SKIP() << "no description in ANSI code page " << GetACP();
 }
 
 }  // namespace

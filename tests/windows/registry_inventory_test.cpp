@@ -224,7 +224,7 @@ TEST_F(RegistryInventory, NetworkCards_ShorterReadKeepsEarlierRecordsAndTableNev
     EXPECT_EQ(Narrow(AdapterTable[15].ServiceName), "M15");
 }
 
-TEST_F(RegistryInventory, NetworkCards_TextWithoutNulIsCutInsideItsField) {
+TEST_F(RegistryInventory, NetworkCards_TextWithoutNulKeepsAllOfItsField) {
     // 150 units stored without a NUL (300 bytes exactly), and a shorter value without a NUL. The unit after
     // the bytes given is not NUL: Windows would otherwise count it in ("if user forgot to count terminating
     // null, add it"), and the value would have its NUL after all.
@@ -236,7 +236,7 @@ TEST_F(RegistryInventory, NetworkCards_TextWithoutNulIsCutInsideItsField) {
     for (auto& unit : AdapterTable[0].ServiceName) unit = WCHAR('z');
     std::string out = Output([&] { EXPECT_EQ(ReadNetworkCards(AdapterTable), ERROR_SUCCESS); });
     EXPECT_EQ(out, "");
-    EXPECT_EQ(WideLength(AdapterTable[0].Description, kAdapterTextUnits), 149u);
+    EXPECT_EQ(Narrow(AdapterTable[0].Description), std::string(150, 'a'));
     EXPECT_EQ(Narrow(AdapterTable[0].ServiceName), "SV");
 }
 

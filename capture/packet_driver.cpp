@@ -141,7 +141,11 @@ BOOL ReadBlock(Adapter* pAdapter, Packet* pPacket, DWORD* pBytesTransferred) {
     pPacket->overlapped.Offset = 0;
     pPacket->overlapped.OffsetHigh = 0;
     if (!ResetEvent(pPacket->overlapped.hEvent)) return FALSE;
-    ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped);
+    // A read that fails at once leaves the OVERLAPPED marked pending and its event unsignalled: waiting for it
+    // would never end. Only FALSE with ERROR_IO_PENDING means that the read is under way.
+    if (!ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped) &&
+        GetLastError() != ERROR_IO_PENDING)
+        return FALSE;
     BOOL bResult = GetOverlappedResult(hDevice, &pPacket->overlapped, &nBytes, TRUE);
     if (pBytesTransferred != nullptr) *pBytesTransferred = nBytes;
     return bResult;

@@ -1,6 +1,7 @@
-// Threads: CreateThread on a detached std::thread that starts at once. Its handle is an object of the shared
+// Threads and critical sections. CreateThread on a detached std::thread that starts at once. Its handle is an object of the shared
 // handle table (handles.h): WaitForSingleObject on it waits for the thread's end, CloseHandle closes the handle
 // and leaves the thread running, as on Windows.
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -76,4 +77,38 @@ extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_ST
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
+}
+
+// ---- Critical sections ----
+
+namespace {
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION::Opaque), "a mutex fits a critical section");
+
+pthread_mutex_t* MutexOf(LPCRITICAL_SECTION section) { return reinterpret_cast<pthread_mutex_t*>(section->Opaque); }
+
+}  // namespace
+
+extern "C" void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(MutexOf(lpCriticalSection), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+extern "C" void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    pthread_mutex_destroy(MutexOf(lpCriticalSection));
+}
+
+extern "C" void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    pthread_mutex_lock(MutexOf(lpCriticalSection));
+}
+
+extern "C" BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    return pthread_mutex_trylock(MutexOf(lpCriticalSection)) == 0 ? TRUE : FALSE;
+}
+
+extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    pthread_mutex_unlock(MutexOf(lpCriticalSection));
 }

@@ -19,3 +19,18 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPDWORD lpThreadId);
 DWORD WINAPI GetCurrentThreadId(void);
 }
+
+// Critical sections: recursive locks of one process. The platform's fields are private to the system, and so
+// is what the stand-in keeps in their place (a recursive mutex). A waiting thread sleeps; it does not spin.
+typedef struct _RTL_CRITICAL_SECTION {
+    alignas(8) BYTE Opaque[64];
+} CRITICAL_SECTION, *PCRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+extern "C" {
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+// TRUE when the calling thread now holds it (also when it already did), FALSE at once when another one does.
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+}

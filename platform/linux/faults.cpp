@@ -2,6 +2,7 @@
 // through first and how many to fail. The stand-in's calls consult it at entry.
 #include "faults.h"
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <string>
@@ -17,8 +18,28 @@ struct PlannedFailure {
 };
 
 std::mutex failuresLock;
+
+// TAMSIL_FAIL="<call>=<error>;...": the named calls fail with that error every time, for a whole process (a
+// JVM test, say), like StandInFailCall(call, error, 0, -1).
+std::map<std::string, PlannedFailure> FailuresFromEnvironment() {
+    std::map<std::string, PlannedFailure> failures;
+    const char* list = std::getenv("TAMSIL_FAIL");
+    std::string text = list != nullptr ? list : "";
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        std::string entry = text.substr(start, end - start);
+        start = end + 1;
+        size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0) continue;
+        failures[entry.substr(0, equals)] =
+            PlannedFailure{static_cast<DWORD>(std::strtoul(entry.c_str() + equals + 1, nullptr, 0)), 0, -1};
+    }
+    return failures;
+}
+
 std::map<std::string, PlannedFailure>& Failures() {
-    static std::map<std::string, PlannedFailure> failures;
+    static std::map<std::string, PlannedFailure> failures = FailuresFromEnvironment();
     return failures;
 }
 

@@ -12,6 +12,8 @@
 // The named Win32 call (e.g. "RegOpenKeyEx", "GlobalAlloc"; registry and other A/W pairs are named
 // without their A/W suffix and share one plan) lets `skip` calls through, then fails
 // `times` calls (< 0: every call) with `error` as its result or last error. times == 0 cancels the plan.
+// The environment can set the same for a whole process: TAMSIL_FAIL="DeviceIoControl=50;ReadFile=31" fails
+// every call of those names with those errors (until a test changes the plan).
 void StandInFailCall(const char* callName, DWORD error, int skip = 0, int times = 1);
 void StandInClearFailures();
 

@@ -37,8 +37,14 @@ std::atomic<int> delivered{0};
 std::atomic<bool> outOfOrder{false};
 std::atomic<bool> deliveryEnded{false};
 
+std::atomic<bool> starting{false};
+
 // Runs as the process ends (exit from the handler), before the stand-in's own state is torn down.
 void CheckAtExit() {
+    // Keep the thread that switches cards out of the stand-in while exit tears it down: take the start lock from
+    // it between two starts (and keep it), or find it inside a start, waiting for the lock the handler keeps.
+    if (starting.load())
+        for (int waited = 0; waited < 2000 && !TryEnterCriticalSection(&csStart); ++waited) Sleep(1);
     for (int waited = 0; !deliveryEnded.load(); ++waited) {
         if (waited == 10000) Fail("the delivery call did not end after the release");
         Sleep(1);
@@ -75,6 +81,7 @@ void CheckAtExit() {
         }
         deliveryEnded = true;
     }).detach();
+    starting = moment == Moment::Starting;
     if (moment == Moment::Starting)
         std::thread([] {
             for (int i = 0;; ++i) {

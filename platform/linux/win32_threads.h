@@ -21,7 +21,7 @@ DWORD WINAPI GetCurrentThreadId(void);
 }
 
 // Critical sections: recursive locks of one process. The platform's fields are private to the system, and so
-// is what the stand-in keeps in their place (a recursive mutex). A waiting thread sleeps; it does not spin.
+// is what the stand-in keeps in their place. A waiting thread sleeps; it does not spin.
 typedef struct _RTL_CRITICAL_SECTION {
     alignas(8) BYTE Opaque[64];
 } CRITICAL_SECTION, *PCRITICAL_SECTION, *LPCRITICAL_SECTION;

@@ -81,6 +81,8 @@ Outcome ReadNextBlock(const Call& call) {
 
 // Runs the call on, with csDelivery held, until it has a frame, must wait, or ends.
 Outcome Advance(Call& call) {
+    // The common case in one step: delivering, not paused, a frame in hand.
+    if (call.phase == Phase::Top && bRunning.load() && bPaused.load() == 0 && !BlockExhausted()) call.phase = Phase::Deliver;
     for (;;) {
         if (Released(call)) return Outcome::End;
         switch (call.phase) {

@@ -236,7 +236,10 @@ TEST_F(CaptureSession, SwitchingCards_ClosesThePreviousDeviceFirst) {
 TEST_F(CaptureSession, ReleaseThatGaveUpWaiting_NextStartWorksWithItsOwnStorage) {
     Start(1);
     BYTE* firstStorage = pStorage.load();
-    HANDLE firstDevice = pAdapter.load()->hDevice;
+    Adapter* firstAdapter = pAdapter.load();
+    Packet* firstPacket = pPacket.load();
+    HGLOBAL firstStorageHandle = hStorage;
+    HANDLE firstDevice = firstAdapter->hDevice;
     std::atomic<LONG> stuck{-1};
     std::thread capture([&] { stuck = Next().length; });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -258,7 +261,12 @@ TEST_F(CaptureSession, ReleaseThatGaveUpWaiting_NextStartWorksWithItsOwnStorage)
     EXPECT_EQ(stuck.load(), 0) << "the release ended the stuck call once its read came back";
     StandInScriptBlock(kDevice1, Block({Frame(5, 2)}));
     EXPECT_EQ(Next().bytes, Frame(5, 2));
+    // What the release had to leave is still allocated, and still whole: give it back.
     EXPECT_TRUE(CloseHandle(firstDevice)) << "the handle whose close failed is still open";
+    CloseAdapterDevice(firstAdapter);
+    DestroyReadRequest(firstPacket);
+    GlobalUnlock(firstStorageHandle);
+    EXPECT_EQ(GlobalFree(firstStorageHandle), nullptr);
 }
 
 TEST_F(CaptureSession, StorageFailures_PrintTheirErrors) {

@@ -10,13 +10,18 @@ std::atomic<LONG> nAdapterCount{0};
 
 namespace {
 
-SRWLOCK adapterTableLock = SRWLOCK_INIT;
+// A critical section rather than a slim lock: the library also runs on NT 4.0 and 2000. It exists before any
+// call can reach the library.
+struct AdapterTableLock {
+    CRITICAL_SECTION section;
+    AdapterTableLock() { InitializeCriticalSection(&section); }
+} adapterTableLock;
 
 }  // namespace
 
-void LockAdapterTable(void) { AcquireSRWLockExclusive(&adapterTableLock); }
+void LockAdapterTable(void) { EnterCriticalSection(&adapterTableLock.section); }
 
-void UnlockAdapterTable(void) { ReleaseSRWLockExclusive(&adapterTableLock); }
+void UnlockAdapterTable(void) { LeaveCriticalSection(&adapterTableLock.section); }
 
 bool UseIpHelperPath(LONG cardNumber) { return LOBYTE(GetVersion()) >= 5 && cardNumber != -2; }
 

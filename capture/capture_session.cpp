@@ -1,8 +1,10 @@
 // Starting, stopping and releasing the capture session.
 //
-// The release never frees what a delivery call may still be using: it clears the shared pointers first,
-// closes the device (which ends a pending read), waits until no delivery call holds the old objects, and
-// only then frees them. Switching to another card retires the previous device and read request the same way.
+// The changes of the session run one at a time under csControl. Whatever retires the device, the read request
+// or the storage takes it out of the shared pointers first, closes the device (which ends a pending read), and
+// frees it only once it holds csDelivery, that is, once no delivery call is reading, walking or copying. That
+// wait is bounded: a delivery call stuck in a read that does not end leaves the objects allocated (memory in use
+// is never freed), and the next start then allocates a storage block of its own.
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,33 +23,82 @@ std::atomic<LONG> bPaused{0};
 std::atomic<LONG> bStorageAllocated{0};
 std::atomic<LONG> nBlockFrames{0};
 std::atomic<DWORD> nBlockBytes{0};
-std::atomic<LONG> bReleased{0};
-std::atomic<LONG> nDeliveryBusy{0};
+std::atomic<LONG> nReleaseCount{0};
+CRITICAL_SECTION csStart;
+CRITICAL_SECTION csControl;
+CRITICAL_SECTION csDelivery;
 
 namespace {
 
 const char kSourceFile[] = "tamsil";
+// How long a retire waits for a delivery call to let go, and Ctrl+C for the other control operations.
 constexpr DWORD kLetGoTimeoutMs = 5000;
 
-// Waits until no delivery call holds the objects that were just unpublished. False when one still does
-// after the time-out: the caller then leaves the objects allocated rather than free memory in use.
-bool WaitForDeliveryToLetGo() {
-    for (DWORD waited = 0; nDeliveryBusy.load() != 0; waited += 1) {
-        if (waited >= kLetGoTimeoutMs) return false;
+// The critical sections exist before any call can reach the library.
+struct LocksAtLoad {
+    LocksAtLoad() {
+        InitializeCriticalSection(&csStart);
+        InitializeCriticalSection(&csControl);
+        InitializeCriticalSection(&csDelivery);
+    }
+} locksAtLoad;
+
+// Enters `section` within `timeoutMs`, measured on the clock (GetTickCount's wrap-around is harmless to the
+// difference). False when another thread still holds it then.
+bool EnterWithin(CRITICAL_SECTION* section, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!TryEnterCriticalSection(section)) {
+        if (GetTickCount() - start >= timeoutMs) return false;
         Sleep(1);
     }
     return true;
 }
 
-// Detaches the open device and its read request, ends a read pending on them, and frees them once no
-// delivery call holds them.
-void RetireDevice() {
+void ResetWalk(BYTE* storage) {
+    nFramesTaken.store(0, std::memory_order_relaxed);
+    nBlockFrames.store(0, std::memory_order_relaxed);
+    nBlockBytes.store(0, std::memory_order_relaxed);
+    pNextFrame.store(storage != nullptr ? storage + kStorageHeaderBytes : nullptr, std::memory_order_relaxed);
+}
+
+// Under csControl, with the objects already out of the shared pointers: ends a read pending on the device and
+// frees the objects once no delivery call holds them (the storage block when `freeStorage`). When a delivery
+// call holds on past the time-out, everything stays allocated and the storage is forgotten, so that the next
+// start allocates a block of its own.
+void Retire(Adapter* adapter, Packet* packet, bool freeStorage) {
+    AbortAdapterDevice(adapter);
+    if (!EnterWithin(&csDelivery, kLetGoTimeoutMs)) {
+        if (freeStorage) {
+            hStorage = nullptr;
+            bStorageAllocated = 0;
+        }
+        return;
+    }
+    CloseAdapterDevice(adapter);
+    DestroyReadRequest(packet);
+    if (freeStorage) {
+        GlobalUnlock(hStorage);
+        GlobalFree(hStorage);
+        hStorage = nullptr;
+        bStorageAllocated = 0;
+        ResetWalk(nullptr);
+    }
+    LeaveCriticalSection(&csDelivery);
+}
+
+// Switching cards: the previous device and read request go; the storage stays for the next adapter.
+void RetireDevice() { Retire(pAdapter.exchange(nullptr), pPacket.exchange(nullptr), false); }
+
+// The release, under csControl. Every delivery call that began before it ends with 0: the pointers are cleared
+// before the count changes, so a call that still found the adapter noted the old count.
+void ReleaseSession() {
+    if (pAdapter.load() != nullptr) bRunning = 0;
     Adapter* adapter = pAdapter.exchange(nullptr);
     Packet* packet = pPacket.exchange(nullptr);
-    if (adapter != nullptr) AbortAdapterDevice(adapter);
-    if (!WaitForDeliveryToLetGo()) return;
-    if (adapter != nullptr) CloseAdapterDevice(adapter);
-    if (packet != nullptr) DestroyReadRequest(packet);
+    bool storage = bStorageAllocated != 0;
+    if (storage) pStorage = nullptr;
+    nReleaseCount.fetch_add(1);
+    Retire(adapter, packet, storage);
 }
 
 void PrintNotStarted(unsigned line) {
@@ -69,30 +120,14 @@ bool AllocateStorage() {
         return false;
     }
     WriteStorageFrameCount(storage, 0);
-    nFramesTaken.store(0, std::memory_order_relaxed);
-    nBlockFrames.store(0, std::memory_order_relaxed);
-    nBlockBytes.store(0, std::memory_order_relaxed);
-    pNextFrame.store(storage + kStorageHeaderBytes, std::memory_order_relaxed);
+    ResetWalk(storage);
     pStorage = storage;
     bStorageAllocated = 1;
     return true;
 }
 
-}  // namespace
-
-LONG DriverStart(LONG cardNumber) {
-    nRequestedCard = cardNumber;
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    // The same card again: delivery resumes without reopening, provided the earlier start completed (a start
-    // that failed after opening the device left no read request, and answering 0 then would be a lie).
-    if (nSelectedCard == cardNumber && pAdapter.load() != nullptr && pPacket.load() != nullptr) {
-        bRunning = 1;
-        return 0;
-    }
-    if (pAdapter.load() != nullptr) RetireDevice();
-
-    ChosenAdapter chosen;
-    if (!ChooseAdapter(cardNumber, &chosen)) return -1;
+// The steps after the choice, under csControl: open, storage, read request, promiscuous mode.
+LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
     std::string description = chosen.wide ? ConsoleText(chosen.descriptionW, kAdapterTextUnits) : chosen.descriptionA;
     Adapter* adapter = chosen.wide ? OpenAdapterDevice(chosen.deviceNameW) : OpenAdapterDevice(chosen.deviceNameA);
     if (adapter == nullptr) {
@@ -100,7 +135,6 @@ LONG DriverStart(LONG cardNumber) {
         printf("\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n");
         return -1;
     }
-    bReleased = 0;
     pAdapter = adapter;
     printf("Adapter %s successfully opened\n\n", description.c_str());
 
@@ -122,7 +156,32 @@ LONG DriverStart(LONG cardNumber) {
     return 0;
 }
 
+}  // namespace
+
+LONG DriverStart(LONG cardNumber) {
+    CriticalSectionHold start(&csStart);
+    nRequestedCard = cardNumber;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    {
+        CriticalSectionHold control(&csControl);
+        // The same card again: delivery resumes without reopening, provided the earlier start completed (a start
+        // that failed after opening the device left no read request, and answering 0 then would be a lie).
+        if (nSelectedCard == cardNumber && pAdapter.load() != nullptr && pPacket.load() != nullptr) {
+            bRunning = 1;
+            return 0;
+        }
+        if (pAdapter.load() != nullptr) RetireDevice();
+    }
+    // The choice may hold a console dialogue: the session is not locked meanwhile, so a release or Ctrl+C goes
+    // ahead, and the open below then starts from whatever it left.
+    ChosenAdapter chosen;
+    if (!ChooseAdapter(cardNumber, &chosen)) return -1;
+    CriticalSectionHold control(&csControl);
+    return OpenChosenAdapter(chosen);
+}
+
 void DriverStop(void) {
+    CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr)
         bRunning = 0;
     else
@@ -130,30 +189,29 @@ void DriverStop(void) {
 }
 
 void FreeOnExit(void) {
-    if (pAdapter.load() != nullptr)
-        CloseCaptureSession();
-    else
+    CriticalSectionHold control(&csControl);
+    if (pAdapter.load() != nullptr) {
+        ReleaseSession();
+    } else {
         PrintNotStarted(776);
+        // Nothing to release, but a delivery call waiting for a device (after a failed switch of cards) ends.
+        nReleaseCount.fetch_add(1);
+    }
 }
 
 void CloseCaptureSession(void) {
-    bReleased = 1;
-    if (pAdapter.load() != nullptr) bRunning = 0;
-    RetireDevice();
-    Sleep(100);
-    if (bStorageAllocated) {
-        pStorage = nullptr;
-        if (!WaitForDeliveryToLetGo()) return;
-        GlobalUnlock(hStorage);
-        GlobalFree(hStorage);
-        hStorage = nullptr;
-        bStorageAllocated = 0;
-    }
+    CriticalSectionHold control(&csControl);
+    ReleaseSession();
 }
 
 BOOL WINAPI OnConsoleControl(DWORD controlType) {
     if (controlType != CTRL_C_EVENT) return FALSE;
-    CloseCaptureSession();
+    // The process ends either way. Holding csControl to the end keeps any other control call from starting
+    // anything after the release; when another one does not let go in time, only the delivery calls are ended.
+    if (EnterWithin(&csControl, kLetGoTimeoutMs))
+        ReleaseSession();
+    else
+        nReleaseCount.fetch_add(1);
     fflush(stdout);
     exit(0);
 }

@@ -1,6 +1,6 @@
-// The capture session's process-wide state. Other threads (Java threads calling DriverStop, SetPausedOn,
-// FreeOnExit, and the console-event thread) change the flags and pointers that the delivery loop re-reads
-// at every test, so each is a single atomic word.
+// The capture session's process-wide state. Any Java thread (and the console-event thread) may call into the
+// session at any time; the pointers and flags are single atomic words so that the unlocked tests (the pause
+// flag, the not-started messages) read whole values, and the locks below order everything else.
 #pragma once
 
 #include <atomic>
@@ -14,8 +14,8 @@ extern std::atomic<Adapter*> pAdapter;   // the open adapter device
 extern std::atomic<Packet*> pPacket;     // the read request bound to the storage
 extern HGLOBAL hStorage;                 // handle of the MultiPacketStorage block
 extern std::atomic<BYTE*> pStorage;      // the locked MultiPacketStorage block
-// The delivery thread walks the block in hand; a start that allocates the block resets the walk. Relaxed
-// atomics: they carry no ordering, they only keep those two from tearing each other's words.
+// The walk through the block in hand, under csDelivery. Relaxed atomics: the lock orders them; a start that
+// allocates a new block after a release gave up waiting resets them without it.
 extern std::atomic<BYTE*> pNextFrame;    // the next frame record of the block in hand
 extern std::atomic<LONG> nFramesTaken;   // records delivered from the block in hand
 extern std::atomic<LONG> bRunning;       // delivery enabled
@@ -27,8 +27,30 @@ extern std::atomic<LONG> bStorageAllocated;
 extern std::atomic<LONG> nBlockFrames;
 extern std::atomic<DWORD> nBlockBytes;
 
-// Set by the release (FreeOnExit, Ctrl+C) so that a delivery call waiting anywhere ends with 0.
-extern std::atomic<LONG> bReleased;
-// Delivery calls that hold pAdapter, pPacket or pStorage right now. Whoever retires those objects clears
-// the pointers first and frees nothing until this drops to 0.
-extern std::atomic<LONG> nDeliveryBusy;
+// Counts the releases (FreeOnExit, Ctrl+C). A delivery call notes it as it begins and ends with 0 as soon as it
+// changes, wherever the call waits; a later start does not revive a call that a release ended.
+extern std::atomic<LONG> nReleaseCount;
+
+// The locks (critical sections, set up as the library loads):
+// - csStart: one DriverStart at a time, through the adapter choice and its console dialogue;
+// - csControl: the changes of the session (the start's open and retire, stop, release, Ctrl+C) one at a time.
+//   Held only for short steps, never across the dialogue, so that Ctrl+C is never held up by it;
+// - csDelivery: held by a delivery call while it reads a block, walks it and copies a frame out of it (never
+//   while it sleeps). Whoever retires the device, the read request or the storage first takes them out of the
+//   pointers above, ends a pending read, then takes csDelivery before freeing them.
+// Order: csStart, then csControl, then csDelivery.
+extern CRITICAL_SECTION csStart;
+extern CRITICAL_SECTION csControl;
+extern CRITICAL_SECTION csDelivery;
+
+// Holds a critical section for as long as it lives.
+class CriticalSectionHold {
+public:
+    explicit CriticalSectionHold(CRITICAL_SECTION* section) : section_(section) { EnterCriticalSection(section_); }
+    ~CriticalSectionHold() { LeaveCriticalSection(section_); }
+    CriticalSectionHold(const CriticalSectionHold&) = delete;
+    CriticalSectionHold& operator=(const CriticalSectionHold&) = delete;
+
+private:
+    CRITICAL_SECTION* section_;
+};

@@ -1,6 +1,8 @@
-// Frame delivery: one frame per call from the block in hand, reading the next block from the driver when
-// it is used up. The walk never goes past the bytes the read transferred, and every wait ends with 0 once
-// the session is released.
+// Frame delivery: one frame per call from the block in hand, reading the next block from the driver when it is
+// used up. Any number of threads may deliver at once: each holds csDelivery while it reads, walks the block and
+// copies its frame, so every frame goes to exactly one caller, and a block is never refilled under a copy. The
+// waits (pause, failed or impossible reads) sleep without the lock. The walk never goes past the bytes the read
+// transferred, and every wait ends with 0 once the session is released.
 #include <cstdio>
 
 #include "capture/capture_session.h"
@@ -9,17 +11,19 @@ namespace {
 
 const char kSourceFile[] = "tamsil";
 constexpr DWORD kPollMs = 10;
+constexpr auto kRelaxed = std::memory_order_relaxed;
 
-// Marks this call as holding pAdapter, pPacket or pStorage for as long as it lives.
-class DeliveryHold {
-public:
-    DeliveryHold() { nDeliveryBusy.fetch_add(1); }
-    ~DeliveryHold() { nDeliveryBusy.fetch_sub(1); }
-    DeliveryHold(const DeliveryHold&) = delete;
-    DeliveryHold& operator=(const DeliveryHold&) = delete;
+// Where a delivery call stands; a wait resumes where it was. The stop flag is tested at the top only, so that a
+// stop takes effect once the current wait has ended.
+enum class Phase {
+    Top,          // test the stop flag
+    Pause,        // deliver nothing while paused
+    PauseRefill,  // paused, and the block in hand is used up: read the next one before testing the pause again
+    Refill,       // read until a block holds a frame
+    Deliver,      // take the next frame
 };
 
-constexpr auto kRelaxed = std::memory_order_relaxed;
+enum class Outcome { Frame, Wait, End };
 
 bool BlockExhausted() { return nFramesTaken.load(kRelaxed) == nBlockFrames.load(kRelaxed); }
 
@@ -32,27 +36,6 @@ void StartBlock(BYTE* storage, DWORD bytes) {
     nBlockFrames.store(usable >= kStorageHeaderBytes ? static_cast<LONG>(ReadStorageFrameCount(storage)) : 0, kRelaxed);
     pNextFrame.store(storage + kStorageHeaderBytes, kRelaxed);
     nFramesTaken.store(0, kRelaxed);
-}
-
-// Reads blocks until one holds a frame to deliver. False when the session was released meanwhile.
-bool Refill() {
-    while (BlockExhausted()) {
-        if (bReleased.load()) return false;
-        {
-            DeliveryHold hold;
-            Adapter* adapter = pAdapter.load();
-            Packet* packet = pPacket.load();
-            BYTE* storage = pStorage.load();
-            DWORD transferred = 0;
-            if (adapter != nullptr && packet != nullptr && storage != nullptr && !bReleased.load() &&
-                ReadBlock(adapter, packet, &transferred) && transferred > 0) {
-                StartBlock(storage, transferred);
-                continue;
-            }
-        }
-        Sleep(kPollMs);
-    }
-    return true;
 }
 
 // Takes the next frame record of the block in hand. Returns false when the record would run past the
@@ -70,9 +53,86 @@ bool TakeFrame(BYTE* storage, LONG* length, const BYTE** data) {
     return true;
 }
 
+struct Call {
+    LONG releases;  // nReleaseCount as the call began
+    LONG maxLength;
+    LONG bufferLength;
+    FrameSink sink;
+    void* context;
+    Phase phase;
+    LONG length;  // the delivered frame's length
+};
+
+bool Released(const Call& call) { return nReleaseCount.load() != call.releases; }
+
+// One read into the storage (csDelivery held). A read that the release ended ends the call.
+Outcome ReadNextBlock(const Call& call) {
+    Adapter* adapter = pAdapter.load();
+    Packet* packet = pPacket.load();
+    BYTE* storage = pStorage.load();
+    DWORD transferred = 0;
+    bool read = adapter != nullptr && packet != nullptr && storage != nullptr &&
+                ReadBlock(adapter, packet, &transferred) && transferred > 0;
+    if (Released(call)) return Outcome::End;
+    if (!read) return Outcome::Wait;
+    StartBlock(storage, transferred);
+    return Outcome::Frame;
+}
+
+// Runs the call on, with csDelivery held, until it has a frame, must wait, or ends.
+Outcome Advance(Call& call) {
+    // The common case in one step: delivering, not paused, a frame in hand.
+    if (call.phase == Phase::Top && bRunning.load() && bPaused.load() == 0 && !BlockExhausted()) call.phase = Phase::Deliver;
+    for (;;) {
+        if (Released(call)) return Outcome::End;
+        switch (call.phase) {
+            case Phase::Top:
+                if (!bRunning.load()) return Outcome::End;
+                call.phase = Phase::Pause;
+                break;
+            case Phase::Pause:
+                if (bPaused.load() == 0)
+                    call.phase = Phase::Refill;
+                else if (BlockExhausted())
+                    call.phase = Phase::PauseRefill;
+                else
+                    return Outcome::Wait;
+                break;
+            case Phase::PauseRefill:
+            case Phase::Refill:
+                if (!BlockExhausted()) {
+                    call.phase = call.phase == Phase::PauseRefill ? Phase::Pause : Phase::Deliver;
+                } else if (Outcome read = ReadNextBlock(call); read != Outcome::Frame) {
+                    return read;
+                }
+                break;
+            case Phase::Deliver: {
+                BYTE* storage = pStorage.load();
+                if (storage == nullptr || pPacket.load() == nullptr) {
+                    call.phase = Phase::Top;
+                    return Outcome::Wait;
+                }
+                const BYTE* data = nullptr;
+                if (!TakeFrame(storage, &call.length, &data)) {
+                    AbandonBlock();
+                    call.phase = Phase::Top;
+                    break;
+                }
+                LONG count = call.length;
+                if (call.maxLength < count) count = call.maxLength;
+                if (call.bufferLength < count) count = call.bufferLength;
+                if (count > 0) call.sink(call.context, data, count);
+                return Outcome::Frame;
+            }
+        }
+    }
+}
+
 }  // namespace
 
 LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void* context) {
+    // The count first: a release clears pAdapter before it changes the count.
+    Call call{nReleaseCount.load(), maxLength, bufferLength, sink, context, Phase::Top, 0};
     if (pAdapter.load() == nullptr) {
         printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n", 802u,
                kSourceFile);
@@ -88,34 +148,13 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
         return 0;
     }
     for (;;) {
-        if (!bRunning.load() || bReleased.load()) return 0;
-        // Pause: deliver nothing, but keep taking blocks from the driver as the one in hand is used up.
-        while (bPaused.load() != 0) {
-            if (bReleased.load()) return 0;
-            if (BlockExhausted()) {
-                if (!Refill()) return 0;
-            } else {
-                Sleep(kPollMs);
-            }
-        }
-        if (!Refill()) return 0;
+        Outcome outcome;
         {
-            DeliveryHold hold;
-            BYTE* storage = pStorage.load();
-            if (storage != nullptr && pPacket.load() != nullptr && !bReleased.load()) {
-                LONG length = 0;
-                const BYTE* data = nullptr;
-                if (!TakeFrame(storage, &length, &data)) {
-                    AbandonBlock();
-                    continue;
-                }
-                LONG count = length;
-                if (maxLength < count) count = maxLength;
-                if (bufferLength < count) count = bufferLength;
-                if (count > 0) sink(context, data, count);
-                return length;
-            }
+            CriticalSectionHold delivery(&csDelivery);
+            outcome = Advance(call);
         }
+        if (outcome == Outcome::Frame) return call.length;
+        if (outcome == Outcome::End) return 0;
         Sleep(kPollMs);
     }
 }

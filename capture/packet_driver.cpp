@@ -90,6 +90,10 @@ Adapter* OpenAdapterDeviceT(const Char* devicePath) {
     return nullptr;
 }
 
+// The device handle, read once and atomically: AbortAdapterDevice may swap it from another thread, and a read
+// on one thread may meet a request on another.
+HANDLE DeviceHandleOf(Adapter* pAdapter) { return InterlockedCompareExchangePointer(&pAdapter->hDevice, nullptr, nullptr); }
+
 }  // namespace
 
 Adapter* OpenAdapterDevice(LPCWSTR devicePath) { return OpenAdapterDeviceT(devicePath); }
@@ -136,12 +140,15 @@ BOOL ReadBlock(Adapter* pAdapter, Packet* pPacket, DWORD* pBytesTransferred) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // Read once, atomically: AbortAdapterDevice may swap it from another thread.
-    HANDLE hDevice = InterlockedCompareExchangePointer(&pAdapter->hDevice, nullptr, nullptr);
+    HANDLE hDevice = DeviceHandleOf(pAdapter);
     pPacket->overlapped.Offset = 0;
     pPacket->overlapped.OffsetHigh = 0;
     if (!ResetEvent(pPacket->overlapped.hEvent)) return FALSE;
-    ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped);
+    // A read that fails at once leaves the OVERLAPPED marked pending and its event unsignalled: waiting for it
+    // would never end. Only FALSE with ERROR_IO_PENDING means that the read is under way.
+    if (!ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped) &&
+        GetLastError() != ERROR_IO_PENDING)
+        return FALSE;
     BOOL bResult = GetOverlappedResult(hDevice, &pPacket->overlapped, &nBytes, TRUE);
     if (pBytesTransferred != nullptr) *pBytesTransferred = nBytes;
     return bResult;
@@ -154,7 +161,7 @@ BOOL RequestOid(Adapter* pAdapter, BOOL bSet, OidRequest* pRequest) {
     }
     DWORD nRequestBytes = OID_REQUEST_HEADER_BYTES + pRequest->Length;
     DWORD nReturned = 0;
-    return DeviceIoControl(pAdapter->hDevice, bSet ? PACKET_IOCTL_SET_OID : PACKET_IOCTL_QUERY_OID, pRequest,
+    return DeviceIoControl(DeviceHandleOf(pAdapter), bSet ? PACKET_IOCTL_SET_OID : PACKET_IOCTL_QUERY_OID, pRequest,
                            nRequestBytes, pRequest, nRequestBytes, &nReturned, nullptr);
 }
 

@@ -68,7 +68,8 @@ Packet* CreateReadRequest(void);
 void DestroyReadRequest(Packet* pPacket);
 // Binds the buffer that every read of this request fills, and how many bytes a read may fill.
 void BindReadBuffer(Packet* pPacket, PVOID buffer, DWORD length);
-// Reads one block: blocks until the driver completes the read. TRUE with *pBytesTransferred > 0 means
+// Reads one block: blocks until the driver completes the read. A read that the system refuses at once (closed
+// or aborted device, ...) fails at once, with ReadFile's error. TRUE with *pBytesTransferred > 0 means
 // the buffer holds one MultiPacketStorage block; TRUE with 0 bytes is a completed but empty read.
 BOOL ReadBlock(Adapter* pAdapter, Packet* pPacket, DWORD* pBytesTransferred);
 

@@ -537,6 +537,9 @@ extern "C" HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
 extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                                 LPOVERLAPPED lpOverlapped) {
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    // As on Windows, the request is marked pending before anything is asked of the device. A read that then
+    // fails at once leaves it so, with its event untouched: only ERROR_IO_PENDING means the read is under way.
+    if (lpOverlapped != nullptr) __atomic_store_n(&lpOverlapped->Internal, kStatusPending, __ATOMIC_RELEASE);
     DWORD error = 0;
     std::shared_ptr<DeviceHandle> device;
     if (StandInCallFails("ReadFile", &error)) {
@@ -550,17 +553,11 @@ extern "C" BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBy
     } else if (device->overlapped && lpOverlapped == nullptr) {
         error = ERROR_INVALID_PARAMETER;
     }
-    if (error != 0) {
-        if (lpOverlapped != nullptr) StoreStatus(lpOverlapped, error, 0);
-        return StandInFailWith(error);
-    }
+    if (error != 0) return StandInFailWith(error);
     OVERLAPPED local{};
     OVERLAPPED* ov = lpOverlapped != nullptr ? lpOverlapped : &local;
     error = StartRead(device, static_cast<BYTE*>(lpBuffer), nNumberOfBytesToRead, ov);
-    if (error != 0) {
-        StoreStatus(ov, error, 0);
-        return StandInFailWith(error);
-    }
+    if (error != 0) return StandInFailWith(error);
     if (device->overlapped) return StandInFailWith(ERROR_IO_PENDING);
     Pump(device, ov, std::nullopt);
     error = ErrorOf(LoadStatus(ov));

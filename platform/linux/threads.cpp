@@ -1,6 +1,8 @@
-// Threads: CreateThread on a detached std::thread that starts at once. Its handle is an object of the shared
+// Threads and critical sections. CreateThread on a detached std::thread that starts at once. Its handle is an object of the shared
 // handle table (handles.h): WaitForSingleObject on it waits for the thread's end, CloseHandle closes the handle
 // and leaves the thread running, as on Windows.
+#include <linux/futex.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "faults.h"
@@ -79,26 +82,62 @@ extern "C" HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_ST
     }
 }
 
-// The lock word is 0 when free and 1 when held; waiters sleep on it through C++20 atomic waiting.
+// ---- Critical sections ----
+// As the system keeps them: a lock word, the owning thread and a recursion count. Uncontended, entering is one
+// compare-and-swap and leaving one exchange; a thread that finds the section held sleeps on the word (futex).
+
 namespace {
 
-std::atomic_ref<uintptr_t> LockWord(PSRWLOCK lock) { return std::atomic_ref<uintptr_t>(*reinterpret_cast<uintptr_t*>(&lock->Ptr)); }
+struct Section {
+    std::atomic<int> word;         // 0 free, 1 held, 2 held with sleepers
+    std::atomic<uintptr_t> owner;  // pthread_self() of the holder, 0 when free
+    long recursion;                // touched only by the holder
+};
+static_assert(sizeof(Section) <= sizeof(CRITICAL_SECTION::Opaque), "the state fits a critical section");
+
+Section* SectionOf(LPCRITICAL_SECTION section) { return reinterpret_cast<Section*>(section->Opaque); }
+uintptr_t Self() { return static_cast<uintptr_t>(pthread_self()); }
+
+void Futex(std::atomic<int>* word, int op, int value) {
+    syscall(SYS_futex, reinterpret_cast<int*>(word), op | FUTEX_PRIVATE_FLAG, value, nullptr, nullptr, 0);
+}
+
+bool TryTake(Section* s, uintptr_t self) {
+    if (s->owner.load(std::memory_order_relaxed) == self) {
+        ++s->recursion;
+        return true;
+    }
+    int expected = 0;
+    if (!s->word.compare_exchange_strong(expected, 1, std::memory_order_acquire, std::memory_order_relaxed)) return false;
+    s->owner.store(self, std::memory_order_relaxed);
+    s->recursion = 1;
+    return true;
+}
 
 }  // namespace
 
-extern "C" void WINAPI InitializeSRWLock(PSRWLOCK SRWLock) { SRWLock->Ptr = nullptr; }
-
-extern "C" void WINAPI AcquireSRWLockExclusive(PSRWLOCK SRWLock) {
-    std::atomic_ref<uintptr_t> word = LockWord(SRWLock);
-    uintptr_t expected = 0;
-    while (!word.compare_exchange_weak(expected, 1, std::memory_order_acquire, std::memory_order_relaxed)) {
-        if (expected != 0) word.wait(expected, std::memory_order_relaxed);
-        expected = 0;
-    }
+extern "C" void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    new (lpCriticalSection->Opaque) Section{{0}, {0}, 0};
 }
 
-extern "C" void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock) {
-    std::atomic_ref<uintptr_t> word = LockWord(SRWLock);
-    word.store(0, std::memory_order_release);
-    word.notify_all();
+extern "C" void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection) { SectionOf(lpCriticalSection)->~Section(); }
+
+extern "C" void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Section* s = SectionOf(lpCriticalSection);
+    uintptr_t self = Self();
+    if (TryTake(s, self)) return;
+    while (s->word.exchange(2, std::memory_order_acquire) != 0) Futex(&s->word, FUTEX_WAIT, 2);
+    s->owner.store(self, std::memory_order_relaxed);
+    s->recursion = 1;
+}
+
+extern "C" BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    return TryTake(SectionOf(lpCriticalSection), Self()) ? TRUE : FALSE;
+}
+
+extern "C" void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection) {
+    Section* s = SectionOf(lpCriticalSection);
+    if (--s->recursion > 0) return;
+    s->owner.store(0, std::memory_order_relaxed);
+    if (s->word.exchange(0, std::memory_order_release) == 2) Futex(&s->word, FUTEX_WAKE, 1);
 }

@@ -100,7 +100,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwSha
                           DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 // On a handle opened with FILE_FLAG_OVERLAPPED and an OVERLAPPED block: resets the event, answers FALSE with
 // ERROR_IO_PENDING and leaves the read to complete later (one read at a time per handle: a second fails with
-// ERROR_BUSY). A read that cannot start stores its failure in the OVERLAPPED block as well.
+// ERROR_BUSY). As on Windows, the OVERLAPPED block is marked pending (Internal = STATUS_PENDING) first: a read
+// that fails at once (closed or wrong handle, ...) answers FALSE with its error and leaves the block pending and
+// its event unsignalled, so GetOverlappedResult with bWait would wait for ever.
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped);
 BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,

@@ -9,17 +9,7 @@ typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 #define CREATE_SUSPENDED 0x00000004u
 #define STACK_SIZE_PARAM_IS_A_RESERVATION 0x00010000u
 
-// Slim reader/writer lock: a zeroed word, so a process-wide lock needs no initialisation call.
-typedef struct _RTL_SRWLOCK {
-    PVOID Ptr;
-} SRWLOCK, *PSRWLOCK;
-#define SRWLOCK_INIT {nullptr}
-
 extern "C" {
-// Exclusive mode only: waits (without spinning) until no other thread holds the lock. Not recursive.
-void WINAPI InitializeSRWLock(PSRWLOCK SRWLock);
-void WINAPI AcquireSRWLockExclusive(PSRWLOCK SRWLock);
-void WINAPI ReleaseSRWLockExclusive(PSRWLOCK SRWLock);
 // Starts lpStartAddress(lpParameter) on a new thread that runs at once; stores the thread's identifier in
 // *lpThreadId when given. The handle is signalled when the thread ends (WaitForSingleObject) and closed with
 // CloseHandle (which leaves the thread running). The stand-in has no suspended start: CREATE_SUSPENDED fails
@@ -28,4 +18,19 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwSt
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                            LPDWORD lpThreadId);
 DWORD WINAPI GetCurrentThreadId(void);
+}
+
+// Critical sections: recursive locks of one process. The platform's fields are private to the system, and so
+// is what the stand-in keeps in their place. A waiting thread sleeps; it does not spin.
+typedef struct _RTL_CRITICAL_SECTION {
+    alignas(8) BYTE Opaque[64];
+} CRITICAL_SECTION, *PCRITICAL_SECTION, *LPCRITICAL_SECTION;
+
+extern "C" {
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+// TRUE when the calling thread now holds it (also when it already did), FALSE at once when another one does.
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION lpCriticalSection);
 }

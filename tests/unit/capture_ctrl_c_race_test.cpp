@@ -1,7 +1,8 @@
 // Ctrl+C racing a delivery loop (run under ThreadSanitizer in CI). The console event reaches the handler on
-// the stand-in's dispatch thread while another thread is taking frames, is held by a pause, or waits on the
-// driver: the handler releases the session and ends the process with 0; the delivery call ends with 0, its
-// frames came once each and in order, and the device is closed.
+// the stand-in's dispatch thread while another thread is taking frames, is held by a pause, waits on the
+// driver, while yet another thread switches cards back and forth, or calls FreeOnExit at the same moment: the
+// handler releases the session and ends the process with 0; the delivery call ends with 0, each card's frames
+// came once each and in order, and every device is closed.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,7 +18,9 @@
 namespace {
 
 const char kDevice[] = "\\Device\\NetVorel_ctrlc0";
+const char kSecondDevice[] = "\\Device\\NetVorel_ctrlc1";
 constexpr int kFramesPerBlock = 8;
+constexpr int kSecondDeviceFirst = 1000000;  // frames of the second card are numbered from here
 
 // The child's end when something went wrong: a line on standard error (the death test shows it) and an
 // exit code other than the handler's 0.
@@ -27,43 +30,66 @@ constexpr int kFramesPerBlock = 8;
     _exit(3);
 }
 
-enum class Moment { Delivering, Paused, WaitingOnTheDriver };
+enum class Moment { Delivering, Paused, WaitingOnTheDriver, Starting, Freeing };
 
 
 std::atomic<int> delivered{0};
 std::atomic<bool> outOfOrder{false};
 std::atomic<bool> deliveryEnded{false};
 
+std::atomic<bool> starting{false};
+
 // Runs as the process ends (exit from the handler), before the stand-in's own state is torn down.
 void CheckAtExit() {
+
     for (int waited = 0; !deliveryEnded.load(); ++waited) {
         if (waited == 10000) Fail("the delivery call did not end after the release");
         Sleep(1);
     }
     if (outOfOrder.load()) Fail("frames came out of order");
-    if (StandInScriptedDevice(kDevice).openNow != 0) Fail("the device was left open");
+    if (StandInScriptedDevice(kDevice).openNow != 0 || StandInScriptedDevice(kSecondDevice).openNow != 0)
+        Fail("a device was left open");
+    // The thread that switches cards may be anywhere in a start (the adapter choice runs without the lock the
+    // handler keeps): end the process here, as Windows stops the other threads before a library's state goes,
+    // rather than tear the stand-in down under it.
+    if (starting.load()) _exit(0);
 }
 
 // The death test's child: a capture thread takes frames until the handler ends the process.
 [[noreturn]] void CaptureUntilCtrlC(Moment moment) {
     StandInSetWindowsVersion("5.1");
-    StandInSetAdapters("ctrlc0|Ctrl C adapter");
+    StandInSetAdapters("ctrlc0|Ctrl C adapter;ctrlc1|Second Ctrl C adapter");
     StandInResetDevices();
     StandInAddScriptedDevice(kDevice);
+    StandInAddScriptedDevice(kSecondDevice);
     if (DriverStart(1) != 0) Fail("the start failed");
     int blocks = moment == Moment::WaitingOnTheDriver ? 1 : 500;
-    for (int b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, storageblocks::NumberedBlock(b * kFramesPerBlock, kFramesPerBlock));
+    for (int b = 0; b < blocks; ++b) {
+        StandInScriptBlock(kDevice, storageblocks::NumberedBlock(b * kFramesPerBlock, kFramesPerBlock));
+        StandInScriptBlock(kSecondDevice, storageblocks::NumberedBlock(kSecondDeviceFirst + b * kFramesPerBlock, kFramesPerBlock));
+    }
     std::atexit(CheckAtExit);
 
     std::thread([] {
-        for (int next = 0;; ++next) {
+        int next[2] = {0, kSecondDeviceFirst};
+        for (;;) {
             int number = -1;
             if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) break;  // released (no frame here is empty)
-            if (number != next) outOfOrder = true;
+            int card = number >= kSecondDeviceFirst ? 1 : 0;
+            if (number < next[card]) outOfOrder = true;
+            next[card] = number + 1;
             ++delivered;
         }
         deliveryEnded = true;
     }).detach();
+    starting = moment == Moment::Starting;
+    if (moment == Moment::Starting)
+        std::thread([] {
+            for (int i = 0;; ++i) {
+                DriverStart(1 + i % 2);
+                Sleep(1);
+            }
+        }).detach();
 
     // Far enough into the capture for the moment asked for; the last block is then in hand or used up.
     int enough = moment == Moment::Delivering ? 200 : kFramesPerBlock;
@@ -72,6 +98,7 @@ void CheckAtExit() {
         Sleep(1);
     }
     if (moment == Moment::Paused) SetPausedOn(1);
+    if (moment == Moment::Freeing) std::thread([] { FreeOnExit(); }).detach();
     StandInRaiseConsoleEvent(CTRL_C_EVENT);
     for (int i = 0; i < 300; ++i) Sleep(100);
     Fail("the handler never ended the process");
@@ -94,7 +121,9 @@ TEST_P(CtrlCRace, ReleasesEndsTheDeliveryAndExitsWithZero) {
 INSTANTIATE_TEST_SUITE_P(Moments, CtrlCRace,
                          ::testing::Values(CtrlCCase{"WhileDelivering", Moment::Delivering},
                                            CtrlCCase{"WhilePaused", Moment::Paused},
-                                           CtrlCCase{"WhileWaitingOnTheDriver", Moment::WaitingOnTheDriver}),
+                                           CtrlCCase{"WhileWaitingOnTheDriver", Moment::WaitingOnTheDriver},
+                                           CtrlCCase{"WhileAnotherThreadSwitchesCards", Moment::Starting},
+                                           CtrlCCase{"WithFreeOnExitAtTheSameMoment", Moment::Freeing}),
                          [](const ::testing::TestParamInfo<CtrlCCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

@@ -230,6 +230,45 @@ TEST_F(CaptureSession, SwitchingCards_ClosesThePreviousDeviceFirst) {
     EXPECT_EQ(Next().bytes, Frame(7, 4));
 }
 
+// A delivery call whose read does not end when the release closes the device (here: the close fails) keeps
+// the release from freeing anything; after its bounded wait the release leaves the objects allocated. The next
+// start then works fully, with a storage block of its own, and the stuck call ends with 0 once its read does.
+TEST_F(CaptureSession, ReleaseThatGaveUpWaiting_NextStartWorksWithItsOwnStorage) {
+    Start(1);
+    BYTE* firstStorage = pStorage.load();
+    Adapter* firstAdapter = pAdapter.load();
+    Packet* firstPacket = pPacket.load();
+    HGLOBAL firstStorageHandle = hStorage;
+    HANDLE firstDevice = firstAdapter->hDevice;
+    std::atomic<LONG> stuck{-1};
+    std::thread capture([&] { stuck = Next().length; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    StandInFailCall("CloseHandle", ERROR_INVALID_HANDLE);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Output([] { FreeOnExit(); }), "");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4900)) << "the wait is bounded in time";
+    EXPECT_EQ(stuck.load(), -1);
+    EXPECT_EQ(pAdapter.load(), nullptr);
+
+    LONG result = -1;
+    EXPECT_EQ(Output([&] { result = DriverStart(2); }),
+              "User selected Adapter: Second adapter\nAdapter Second adapter successfully opened\n\n");
+    EXPECT_EQ(result, 0);
+    ASSERT_NE(pStorage.load(), nullptr);
+    EXPECT_NE(pStorage.load(), firstStorage) << "the storage the stuck read may still fill is not reused";
+    StandInScriptBlock(kDevice0, Block({Frame(3, 1)}));
+    capture.join();
+    EXPECT_EQ(stuck.load(), 0) << "the release ended the stuck call once its read came back";
+    StandInScriptBlock(kDevice1, Block({Frame(5, 2)}));
+    EXPECT_EQ(Next().bytes, Frame(5, 2));
+    // What the release had to leave is still allocated, and still whole: give it back.
+    EXPECT_TRUE(CloseHandle(firstDevice)) << "the handle whose close failed is still open";
+    CloseAdapterDevice(firstAdapter);
+    DestroyReadRequest(firstPacket);
+    GlobalUnlock(firstStorageHandle);
+    EXPECT_EQ(GlobalFree(firstStorageHandle), nullptr);
+}
+
 TEST_F(CaptureSession, StorageFailures_PrintTheirErrors) {
     // The device record is the first global allocation of a start; the storage block the second.
     StandInFailCall("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1, 1);

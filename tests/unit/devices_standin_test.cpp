@@ -204,7 +204,6 @@ TEST_F(Control, OverlappedRead_PendsUntilWaitedFor) {
     EXPECT_FALSE(ReadFile(device_, buffer.data(), 256, &bytes, &ov)) << "one read at a time";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUSY));
 
-    ov.Internal = 0x103;  // the refused second read stored its failure; put the first one's state back
     StandInScriptBlock(kDevice, Bytes(40, 7));
     EXPECT_EQ(WaitForSingleObject(ov.hEvent, 1000), WAIT_OBJECT_0) << "waiting on the event drives the read";
     ASSERT_TRUE(GetOverlappedResult(device_, &ov, &bytes, TRUE));
@@ -224,20 +223,35 @@ TEST_F(Control, OverlappedRead_TooSmallForOneRecord) {
     CloseHandle(ov.hEvent);
 }
 
-TEST_F(Control, ReadOnAClosedHandle_FailsThroughItsOverlappedBlock) {
-    OVERLAPPED ov{};
-    ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+// As on Windows: the request is marked pending before the handle is looked at, so a read refused at once
+// leaves it pending with its event unsignalled; nothing will ever complete it.
+TEST_F(Control, ReadRefusedAtOnce_LeavesTheRequestPendingAndTheEventUnsignalled) {
     HANDLE stale = device_;
     CloseHandle(device_);
     device_ = Open("\\\\.\\Packet_test0");
-    std::vector<BYTE> buffer(64);
-    DWORD bytes = 0;
-    EXPECT_FALSE(ReadFile(stale, buffer.data(), 64, &bytes, &ov));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-    EXPECT_FALSE(GetOverlappedResult(stale, &ov, &bytes, TRUE));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
     EXPECT_NE(stale, device_) << "handles are not reused";
-    CloseHandle(ov.hEvent);
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    struct Case {
+        const char* name;
+        HANDLE handle;
+        DWORD error;
+    } cases[] = {{"closed handle", stale, ERROR_INVALID_HANDLE},
+                 {"INVALID_HANDLE_VALUE", INVALID_HANDLE_VALUE, ERROR_INVALID_HANDLE},
+                 {"an event, not a file", event, ERROR_INVALID_HANDLE}};
+    for (const Case& c : cases) {
+        OVERLAPPED ov{};
+        ov.hEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        std::vector<BYTE> buffer(64);
+        DWORD bytes = 0;
+        EXPECT_FALSE(ReadFile(c.handle, buffer.data(), 64, &bytes, &ov)) << c.name;
+        EXPECT_EQ(GetLastError(), c.error) << c.name;
+        EXPECT_EQ(ov.Internal, 0x103u) << c.name;
+        EXPECT_EQ(WaitForSingleObject(ov.hEvent, 50), WAIT_TIMEOUT) << c.name;
+        EXPECT_FALSE(GetOverlappedResult(c.handle, &ov, &bytes, FALSE)) << c.name;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_INCOMPLETE)) << c.name;
+        CloseHandle(ov.hEvent);
+    }
+    CloseHandle(event);
 }
 
 TEST_F(StandInDevices, SynchronousHandle_ReadsAtOnce) {

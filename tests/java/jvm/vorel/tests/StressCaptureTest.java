@@ -8,8 +8,12 @@ import java.io.IOException;
 import java.io.OutputStream;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.Random;
+import java.util.concurrent.atomic.AtomicIntegerArray;
 import java.util.concurrent.atomic.AtomicLong;
+import java.util.concurrent.atomic.AtomicReference;
 
 /**
  * Capture of a replayed file of numbered frames (1,000,000 by default) while another thread toggles the pause
@@ -18,7 +22,9 @@ import java.util.concurrent.atomic.AtomicLong;
  * is stopped, so the capture loop calls again until every frame has come; a watchdog releases the library
  * (FreeOnExit, which ends any delivery call) when no frame has come for a while, so that the test fails
  * instead of hanging. Arguments: the capture file to write (the replay device reads it when DriverStart
- * opens it) and the number of frames.
+ * opens it), the number of frames, and optionally the number of Java threads that deliver at once (1 by
+ * default). With several, each frame must reach exactly one of them, intact, and each thread sees its frames in
+ * increasing order; once all have come, FreeOnExit ends the calls still waiting for more.
  */
 public final class StressCaptureTest {
     static final long STALL_LIMIT_MS = 30_000;
@@ -133,48 +139,76 @@ public final class StressCaptureTest {
         // Without an array nothing can be delivered: the frame stays for the next call.
         Check.equal(0, nc.GetFrameFromDriver(null, 64), "a null array takes no frame");
 
+        int threads = args.length > 2 ? Integer.parseInt(args[2]) : 1;
+        AtomicIntegerArray seen = new AtomicIntegerArray(frames);
+        AtomicReference<String> firstFault = new AtomicReference<>();
+        AtomicLong emptyCalls = new AtomicLong();
+        List<Thread> deliverers = new ArrayList<>();
+        for (int t = 0; t < threads; t++) {
+            deliverers.add(new Thread(() -> {
+                byte[] buffer = new byte[64];
+                byte[] expected = new byte[32];
+                int last = -1;
+                while (received.get() < frames && !watchdogFired && firstFault.get() == null) {
+                    int length = nc.GetFrameFromDriver(buffer, buffer.length);
+                    if (length == 0) {
+                        emptyCalls.incrementAndGet();  // stopped, or released (no frame of the file is empty)
+                        continue;
+                    }
+                    int number = (buffer[0] & 0xff) << 24 | (buffer[1] & 0xff) << 16 | (buffer[2] & 0xff) << 8 | (buffer[3] & 0xff);
+                    String fault = null;
+                    if (number <= last || number >= frames) {
+                        fault = "frame " + number + " after frame " + last + " on one thread";
+                    } else if (seen.getAndIncrement(number) != 0) {
+                        fault = "frame " + number + " delivered twice";
+                    } else {
+                        fill(expected, number);
+                        if (length != lengthOf(number) || !java.util.Arrays.equals(buffer, 0, length, expected, 0, lengthOf(number))) {
+                            fault = "frame " + number + " damaged (" + length + " bytes)";
+                        }
+                    }
+                    if (fault != null) {
+                        firstFault.compareAndSet(null, fault);
+                        break;
+                    }
+                    last = number;
+                    received.incrementAndGet();
+                }
+            }, "deliverer-" + t));
+        }
+
         long started = System.nanoTime();
         toggler.start();
         watchdog.start();
-        byte[] buffer = new byte[64];
-        byte[] expected = new byte[32];
-        String firstFault = null;
-        int next = 0;
-        long emptyCalls = 0;
-        while (next < frames && !watchdogFired) {
-            int length = nc.GetFrameFromDriver(buffer, buffer.length);
-            if (length == 0) {
-                emptyCalls++;  // stopped (no frame of the file is empty): call again
-                continue;
-            }
-            int number = (buffer[0] & 0xff) << 24 | (buffer[1] & 0xff) << 16 | (buffer[2] & 0xff) << 8 | (buffer[3] & 0xff);
-            fill(expected, next);
-            if (number != next || length != lengthOf(next)
-                    || !java.util.Arrays.equals(buffer, 0, length, expected, 0, lengthOf(next))) {
-                firstFault = "frame " + next + " expected (" + lengthOf(next) + " bytes), got frame " + number
-                        + " (" + length + " bytes)";
-                break;
-            }
-            next++;
-            received.set(next);
+        for (Thread deliverer : deliverers) {
+            deliverer.start();
+        }
+        while (received.get() < frames && !watchdogFired && firstFault.get() == null) {
+            Thread.sleep(5);
         }
         long elapsedMs = (System.nanoTime() - started) / 1_000_000;
         captureDone = true;
         toggler.join(10_000);
         watchdog.join(10_000);
+        // The release ends the calls that wait for frames that will not come.
+        if (!watchdogFired) {
+            nc.FreeOnExit();
+        }
+        for (Thread deliverer : deliverers) {
+            deliverer.join(10_000);
+            Check.equal(false, deliverer.isAlive(), deliverer.getName() + " ended after the release");
+        }
+        int next = (int) received.get();
 
-        Check.equal(null, firstFault, "every frame once, in order, byte for byte");
+        Check.equal(null, firstFault.get(), "every frame once, in order on each thread, byte for byte");
         Check.equal("", watchdogReason, "the capture kept going");
         Check.equal(frames, next, "frames received");
         Check.equal(0L, failedRestarts.get(), "DriverStart with the same card after a stop");
         Check.isTrue(pauses.get() > 0 && restarts.get() > 0, "the toggling ran during the capture");
         Check.equal(false, toggler.isAlive(), "the toggling thread ended");
-        System.out.printf("== %d frames in %d ms with %d pauses, %d stops and restarts, %d empty calls%n", next, elapsedMs,
-                pauses.get(), restarts.get(), emptyCalls);
+        System.out.printf("== %d frames in %d ms on %d threads with %d pauses, %d stops and restarts, %d empty calls%n", next,
+                elapsedMs, threads, pauses.get(), restarts.get(), emptyCalls.get());
 
-        if (!watchdogFired) {
-            nc.FreeOnExit();
-        }
         Check.isTrue(new File(path).delete(), "the capture file removed");
         Check.finish();
     }

@@ -42,6 +42,13 @@ case $action in
     # Windows without a display: Wine's null graphics driver. Message boxes are then real windows that the tests
     # find and answer (without it, MessageBox fails at once with 1400 and no box exists to check).
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
+    if [ "$arch" = win32 ]; then
+      # A 32-bit service program needs tens of seconds to reach StartServiceCtrlDispatcher under qemu; the
+      # Service Control Manager gives up after its pipe time-out, seconds by default. Read when services.exe
+      # starts, below.
+      "$loader" reg add 'HKLM\System\CurrentControlSet\Control' /v ServicesPipeTimeout /t REG_DWORD /d 600000 /f \
+        </dev/null >>"$log" 2>&1
+    fi
     # Then a server that stays for 60 s after its last client (Debian's default is 0 s), so that each test
     # starts fast; cleanup ends it, and it ends by itself when cleanup never runs. It is started only after
     # the server of wineboot -i has ended: one kept from before wineboot -i was seen to end up with two

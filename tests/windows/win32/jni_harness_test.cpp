@@ -71,8 +71,9 @@ struct CheckedCall {
 };
 
 // Pushes words[count-1] .. words[0] (so words[0] is the first argument), calls `function` with marks in EBX, ESI
-// and EDI, and fills *out. ESP is set back from EBP afterwards, so a callee that removes too much or too little
-// is reported rather than crashing the harness.
+// and EDI, and fills *out. 64 bytes of guard lie between the saved registers and the arguments, and ESP is set
+// back from EBP afterwards: a callee that removes too much or too little, or writes to the slots it takes for
+// its arguments, is reported rather than crashing the harness.
 extern "C" __attribute__((naked)) void CallStdcallChecked(void* /*function*/, const uint32_t* /*words*/,
                                                           uint32_t /*count*/, CheckedCall* /*out*/) {
     asm volatile(
@@ -80,7 +81,8 @@ extern "C" __attribute__((naked)) void CallStdcallChecked(void* /*function*/, co
         "movl %esp, %ebp\n\t"
         "pushl %ebx\n\t"
         "pushl %esi\n\t"
-        "pushl %edi\n\t"                  // ESP before the arguments: EBP - 12
+        "pushl %edi\n\t"
+        "subl $64, %esp\n\t"              // ESP before the arguments: EBP - 76
         "movl 12(%ebp), %esi\n\t"
         "movl 16(%ebp), %ecx\n"
         "1:\n\t"
@@ -95,7 +97,7 @@ extern "C" __attribute__((naked)) void CallStdcallChecked(void* /*function*/, co
         "movl $0x51515151, %esi\n\t"
         "movl $0xD1D1D1D1, %edi\n\t"
         "call *%eax\n\t"
-        "leal -12(%ebp), %ecx\n\t"
+        "leal -76(%ebp), %ecx\n\t"
         "movl %esp, %edx\n\t"
         "subl %ecx, %edx\n\t"             // the stack change
         "xorl %ecx, %ecx\n\t"

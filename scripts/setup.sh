@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need (idempotent: asks apt only for what is missing),
-# and lets this machine run the 32-bit Windows tests.
+# Installs the Debian packages the build and the tests need (idempotent: asks apt only for what is missing).
+# With --i686 also what the 32-bit Windows tests need (scripts/test-i686.sh): 32-bit Wine, and qemu-i386
+# registered with binfmt_misc where the kernel runs no i386 programs.
 set -euo pipefail
+i686=no
+[ "${1:-}" = --i686 ] && i686=yes
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev googletest libpcap-dev openjdk-17-jdk-headless
@@ -11,7 +14,7 @@ packages=(
 )
 # The i686 build's tests run under Debian's 32-bit Wine, an i386 package beside wine64; qemu-user runs it on
 # kernels that refuse i386 programs (registered below).
-packages+=(wine32:i386 qemu-user)
+[ $i686 = yes ] && packages+=(wine32:i386 qemu-user)
 sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo=sudo
@@ -22,7 +25,9 @@ for p in "${packages[@]}"; do
 done
 if [ ${#missing[@]} -ne 0 ]; then
   echo "setup: installing ${missing[*]}"
-  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  if [ $i686 = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   export DEBIAN_FRONTEND=noninteractive
   $sudo apt-get update
   $sudo apt-get install -y --no-install-recommends "${missing[@]}"
@@ -31,7 +36,7 @@ fi
 # Running 32-bit x86 programs: nothing to do where the kernel runs them. Otherwise the kernel hands them to
 # qemu-i386 through binfmt_misc (a setting of the running kernel, lost at reboot; Debian registers no i386
 # handler on amd64). `F`: qemu is opened now, so the handler works in any mount namespace.
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+if [ $i686 = yes ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   echo "setup: registering qemu-i386 for 32-bit x86 programs (binfmt_misc)"
   $sudo sh -c '
     set -e

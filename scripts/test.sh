@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the Linux build (unit, process, JVM, network-namespace and
 # Windows-table tests), the same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests under ThreadSanitizer, a short run of each fuzz target, the x86_64 Windows build's
-# tests under wine64, and the i686 Windows build's (the product's) tests under 32-bit Wine.
+# concurrency tests under ThreadSanitizer, a short run of each fuzz target, and the x86_64 Windows build's
+# tests under Wine.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -91,15 +91,6 @@ wine_tests() {
   (cd "$root/build-win64" && ctest --output-on-failure --timeout 600)
 }
 stage "Windows tests under Wine" wine_tests
-
-# The product, 32-bit: Wine's 32-bit loader runs through qemu-i386 where the kernel runs no i386 programs, so
-# every program start costs tens of seconds of CPU. One prefix for the stage (minutes to make); programs that
-# share nothing run two at a time (tests/windows/wine.cmake).
-wine32_tests() {
-  [ -f "$root/build-win32/CTestTestfile.cmake" ] || return 0
-  (cd "$root/build-win32" && ctest --output-on-failure -j "$jobs")
-}
-stage "32-bit Windows tests under 32-bit Wine" wine32_tests
 
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED stages: ${failed[*]}"

@@ -1,21 +1,46 @@
-# The Wine tests of the x86_64 mingw build: every test program runs under wine64 (the toolchain's
-# CMAKE_CROSSCOMPILING_EMULATOR) in a throw-away prefix that the fixture `wine` creates first
+# The Wine tests of the mingw builds: every test program runs under Wine (the toolchain's
+# CMAKE_CROSSCOMPILING_EMULATOR) in a throw-away prefix that the fixture `wine` creates once for the run
 # (Wine.PrefixSetup: wineboot -i and a wineserver kept for the run) and removes last (Wine.PrefixCleanup).
-# No display: message boxes return at once. The tests share the prefix's registry, so they run one at a time.
-# A cross build without an emulator (i686: this machine cannot run 32-bit code) builds the programs, runs none.
+#   x86_64 build: wine64; the prefix is made without its 32-bit half (seconds).
+#   i686 build, the product: the 32-bit loader, through qemu-i386 where the kernel cannot run i386 programs;
+#     the prefix gets its 32-bit half as well, which qemu makes slow (minutes), so no test makes its own.
+# No display: Wine's null graphics driver makes message boxes real windows that the tests answer.
+# The tests share the prefix's registry, services and windows. Each holds both of the prefix's two lanes, so
+# it runs alone, unless tamsil_wine_lane() gives it one lane: with `ctest -j2` a program of lane a may then run
+# beside one of lane b (the i686 stage does, its program starts being slow). Programs of different lanes must
+# not touch the same registry keys, services or dialogues.
 if(CMAKE_CROSSCOMPILING AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   function(tamsil_wine_test target)
+  endfunction()
+  function(tamsil_wine_lane lane)
   endfunction()
   return()
 endif()
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(TAMSIL_WINE_ARCH win32)
+  # Each 32-bit program start costs tens of seconds under qemu, on a machine shared with other builds.
+  set(TAMSIL_WINE_SETUP_TIMEOUT 1200)
+  set(TAMSIL_WINE_TEST_TIMEOUT 900)
+  # What a test may wait for a program it starts (a service, ousterling) to get going.
+  set(TAMSIL_WINE_START_SECONDS 600)
+else()
+  set(TAMSIL_WINE_ARCH win64)
+  set(TAMSIL_WINE_SETUP_TIMEOUT 240)
+  set(TAMSIL_WINE_TEST_TIMEOUT 120)
+  set(TAMSIL_WINE_START_SECONDS 10)
+endif()
+
 set(TAMSIL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(TAMSIL_WINESERVER /usr/lib/wine/wineserver CACHE FILEPATH "Wine's server (Debian: /usr/lib/wine/wineserver)")
+set(TAMSIL_WINE64_LOADER /usr/lib/wine/wine64 CACHE FILEPATH "Wine's 64-bit loader, which makes the prefix")
 if(NOT TAMSIL_WINE_LOADER)
-  set(TAMSIL_WINE_LOADER /usr/lib/wine/wine64)
+  set(TAMSIL_WINE_LOADER ${TAMSIL_WINE64_LOADER})
 endif()
 set(TAMSIL_WINE_ENVIRONMENT
-    WINEPREFIX=${TAMSIL_WINE_PREFIX} WINEDEBUG=-all WINELOADER=${TAMSIL_WINE_LOADER} "WINEDLLOVERRIDES=mscoree,mshtml=")
+    WINEPREFIX=${TAMSIL_WINE_PREFIX} WINEDEBUG=-all WINELOADER=${TAMSIL_WINE_LOADER} "WINEDLLOVERRIDES=mscoree,mshtml="
+    TAMSIL_WINE_START_SECONDS=${TAMSIL_WINE_START_SECONDS})
+set(TAMSIL_WINE_LANES wineprefix-a wineprefix-b)
 
 foreach(_action setup cleanup)
   if(_action STREQUAL setup)
@@ -27,8 +52,9 @@ foreach(_action setup cleanup)
   endif()
   add_test(NAME ${_name}
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh ${_action} ${TAMSIL_WINE_PREFIX}
-                   ${TAMSIL_WINE_LOADER} ${TAMSIL_WINESERVER})
-  set_tests_properties(${_name} PROPERTIES ${_role} wine LABELS wine RESOURCE_LOCK wineprefix TIMEOUT 240)
+                   ${TAMSIL_WINE64_LOADER} ${TAMSIL_WINESERVER} ${TAMSIL_WINE_ARCH} ${TAMSIL_WINE_LOADER})
+  set_tests_properties(${_name} PROPERTIES ${_role} wine LABELS wine RESOURCE_LOCK "${TAMSIL_WINE_LANES}"
+                       TIMEOUT ${TAMSIL_WINE_SETUP_TIMEOUT})
 endforeach()
 
 # A test that runs `target` (a Windows program of this build) under Wine, with `ARGN` as its arguments.
@@ -36,7 +62,14 @@ function(tamsil_wine_test target)
   set(name Wine.${target})
   add_test(NAME ${name} COMMAND ${target} ${ARGN})
   set_tests_properties(${name} PROPERTIES
-    LABELS wine FIXTURES_REQUIRED wine RESOURCE_LOCK wineprefix TIMEOUT 120
+    LABELS wine FIXTURES_REQUIRED wine RESOURCE_LOCK "${TAMSIL_WINE_LANES}" TIMEOUT ${TAMSIL_WINE_TEST_TIMEOUT}
     ENVIRONMENT "${TAMSIL_WINE_ENVIRONMENT}"
     ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
+endfunction()
+
+# tamsil_wine_lane(<a|b> <target>...): the Wine tests of these programs hold only that lane.
+function(tamsil_wine_lane lane)
+  foreach(target ${ARGN})
+    set_tests_properties(Wine.${target} PROPERTIES RESOURCE_LOCK wineprefix-${lane})
+  endforeach()
 endfunction()

@@ -1,9 +1,12 @@
-// The JNI harness for Windows (issue 8): loads tamsil.dll with LoadLibrary as a JVM does, finds every export by
-// the name a 64-bit JVM looks up (Java_<class>_<method>, no decoration), and calls it with a JNIEnv whose
-// function table implements exactly the JNI functions the library uses. Any other JNI function fails the test
-// and is named; so do unbalanced Get/Release pairs, references the "JVM" never handed out, JNI calls made while
-// an exception is pending, invalid modified UTF-8 given to NewStringUTF, and an exception left pending when an
-// export returns. Runs under wine64; for 32-bit Windows the export-table check (label `windows`) stands in.
+// The JNI harness for Windows: loads tamsil.dll with LoadLibrary as a JVM does, finds every export with
+// GetProcAddress by the name a JVM looks up (64-bit: Java_<class>_<method>; 32-bit: _Java_<class>_<method>@N,
+// N the bytes of its arguments), and calls it with a JNIEnv whose function table implements exactly the JNI
+// functions the library uses. Any other JNI function fails the test and is named; so do unbalanced Get/Release
+// pairs, references the "JVM" never handed out, JNI calls made while an exception is pending, invalid modified
+// UTF-8 given to NewStringUTF, and an exception left pending when an export returns. On 32-bit Windows every
+// call goes through a small assembly caller that checks what a __stdcall callee promises the JVM: it removes
+// exactly its N bytes of arguments (ESP as before the call) and keeps EBX, ESI and EDI. Runs under wine64 and
+// under 32-bit Wine.
 //
 // The library's state lives for the whole process, as in a JVM: the cases run in the order written, capture last.
 #include <gtest/gtest.h>
@@ -12,6 +15,8 @@
 #include <windows.h>
 #include <iphlpapi.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -25,19 +30,122 @@
 #include "jni_slot_names.h"
 #include "windows/win32/message_box_answerer.h"
 
-static_assert(sizeof(void*) == 8, "x86_64 only: the unexpected-call stubs rely on the caller cleaning the stack");
-
 namespace {
 
 constexpr size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
 static_assert(kSlots == sizeof(kJniSlotNames) / sizeof(kJniSlotNames[0]), "jni.h's table and its names agree");
 
+constexpr bool k32Bit = sizeof(void*) == 4;
 const char kClassPrefix[] = "Java_com_larkspire_vorel_util_NativeCollection_";
-const char* const kMethods[] = {"DriverStart",   "DriverStop",         "FreeOnExit",       "GetFrameFromDriver",
-                                "SetPausedOn",   "IsPausedOn",         "GetCardNumbers",   "GetCardDescription",
-                                "GetCardNumber", "isAdmin",            "isServiceInstalled", "isServiceRunning",
-                                "startService",  "stopService",        "deleteService",    "installSystray",
-                                "removeSystray", "messageBox"};
+// Each method with the stack bytes of its __stdcall arguments: JNIEnv*, the calling object, the Java arguments.
+const struct {
+    const char* method;
+    int stackBytes;
+} kExports[] = {{"DriverStart", 12},       {"DriverStop", 8},          {"FreeOnExit", 8},      {"GetFrameFromDriver", 16},
+                {"SetPausedOn", 12},       {"IsPausedOn", 8},          {"GetCardNumbers", 8},  {"GetCardDescription", 12},
+                {"GetCardNumber", 8},      {"isAdmin", 8},             {"isServiceInstalled", 8}, {"isServiceRunning", 8},
+                {"startService", 8},       {"stopService", 8},         {"deleteService", 8},   {"installSystray", 16},
+                {"removeSystray", 8},      {"messageBox", 12}};
+
+// The name a JVM of this build's width looks up first.
+std::string ExportName(const char* method, int stackBytes) {
+    if (!k32Bit) return std::string(kClassPrefix) + method;
+    return "_" + std::string(kClassPrefix) + method + "@" + std::to_string(stackBytes);
+}
+
+#if defined(__i386__)
+int StackBytes(const std::string& method) {
+    for (const auto& e : kExports) {
+        if (method == e.method) return e.stackBytes;
+    }
+    return -1;
+}
+
+// What one checked __stdcall call left: EAX, how far ESP ended from where it was before the arguments were
+// pushed (0 when the callee removed exactly its arguments), and which of EBX, ESI, EDI came back changed
+// (bits 0, 1, 2).
+struct CheckedCall {
+    uint32_t eax;
+    int32_t stackChange;
+    uint32_t changedRegisters;
+};
+
+// Pushes words[count-1] .. words[0] (so words[0] is the first argument), calls `function` with marks in EBX, ESI
+// and EDI, and fills *out. 64 bytes of guard lie between the saved registers and the arguments, and ESP is set
+// back from EBP afterwards: a callee that removes too much or too little, or writes to the slots it takes for
+// its arguments, is reported rather than crashing the harness.
+extern "C" __attribute__((naked)) void CallStdcallChecked(void* /*function*/, const uint32_t* /*words*/,
+                                                          uint32_t /*count*/, CheckedCall* /*out*/) {
+    asm volatile(
+        "pushl %ebp\n\t"
+        "movl %esp, %ebp\n\t"
+        "pushl %ebx\n\t"
+        "pushl %esi\n\t"
+        "pushl %edi\n\t"
+        "subl $64, %esp\n\t"              // ESP before the arguments: EBP - 76
+        "movl 12(%ebp), %esi\n\t"
+        "movl 16(%ebp), %ecx\n"
+        "1:\n\t"
+        "testl %ecx, %ecx\n\t"
+        "jz 2f\n\t"
+        "decl %ecx\n\t"
+        "pushl (%esi,%ecx,4)\n\t"
+        "jmp 1b\n"
+        "2:\n\t"
+        "movl 8(%ebp), %eax\n\t"
+        "movl $0x5EB05EB0, %ebx\n\t"
+        "movl $0x51515151, %esi\n\t"
+        "movl $0xD1D1D1D1, %edi\n\t"
+        "call *%eax\n\t"
+        "leal -76(%ebp), %ecx\n\t"
+        "movl %esp, %edx\n\t"
+        "subl %ecx, %edx\n\t"             // the stack change
+        "xorl %ecx, %ecx\n\t"
+        "cmpl $0x5EB05EB0, %ebx\n\t"
+        "je 3f\n\t"
+        "orl $1, %ecx\n"
+        "3:\n\t"
+        "cmpl $0x51515151, %esi\n\t"
+        "je 4f\n\t"
+        "orl $2, %ecx\n"
+        "4:\n\t"
+        "cmpl $0xD1D1D1D1, %edi\n\t"
+        "je 5f\n\t"
+        "orl $4, %ecx\n"
+        "5:\n\t"
+        "movl 20(%ebp), %esi\n\t"
+        "movl %eax, (%esi)\n\t"
+        "movl %edx, 4(%esi)\n\t"
+        "movl %ecx, 8(%esi)\n\t"
+        "leal -12(%ebp), %esp\n\t"
+        "popl %edi\n\t"
+        "popl %esi\n\t"
+        "popl %ebx\n\t"
+        "popl %ebp\n\t"
+        "ret\n\t");
+}
+
+// One argument as the 32-bit word a JVM pushes for it (a jboolean widened, as a C caller widens it).
+template <typename T>
+uint32_t ArgumentWord(T value) {
+    static_assert(sizeof(T) <= 4, "every JNI argument of these exports is one 32-bit word");
+    if constexpr (std::is_pointer_v<T>) {
+        return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(value));
+    } else {
+        return static_cast<uint32_t>(value);
+    }
+}
+
+// The result as the caller reads it from EAX (of a jboolean, AL only).
+template <typename Result>
+Result ResultFromEax(uint32_t eax) {
+    if constexpr (std::is_pointer_v<Result>) {
+        return reinterpret_cast<Result>(static_cast<uintptr_t>(eax));
+    } else {
+        return static_cast<Result>(eax);
+    }
+}
+#endif
 
 // ---- The "Java" side: objects the fake JVM hands out as references ----
 struct JavaObject {
@@ -269,6 +377,13 @@ FakeJvm* FakeJvm::current_ = nullptr;
 
 template <size_t Slot>
 void* JNICALL UnexpectedJniCall() {
+    if constexpr (k32Bit) {
+        // A __stdcall callee must remove its caller's arguments, and how many there were is not known here:
+        // returning would leave the library's stack wrong. Name the function and end the run instead.
+        std::fprintf(stderr, "JNI function not expected of the library: %s\n", kJniSlotNames[Slot]);
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    }
     FakeJvm::current_->Unexpected(Slot);
     return nullptr;
 }
@@ -346,7 +461,7 @@ bool ReplaceImport(HMODULE module, const char* dll, const char* function, void* 
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
             DWORD protection = 0;
             if (!VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &protection)) return false;
-            slots->u1.Function = reinterpret_cast<ULONGLONG>(replacement);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
             VirtualProtect(&slots->u1.Function, sizeof(void*), protection, &protection);
             return true;
         }
@@ -360,9 +475,9 @@ protected:
     static void SetUpTestSuite() {
         library_ = LoadLibraryA("tamsil.dll");
         if (library_ == nullptr) return;
-        for (const char* method : kMethods) {
-            FARPROC proc = GetProcAddress(library_, (std::string(kClassPrefix) + method).c_str());
-            if (proc != nullptr) exports_[method] = reinterpret_cast<void (*)(void)>(proc);
+        for (const auto& e : kExports) {
+            FARPROC proc = GetProcAddress(library_, ExportName(e.method, e.stackBytes).c_str());
+            if (proc != nullptr) exports_[e.method] = reinterpret_cast<void (*)(void)>(proc);
         }
         if (RunningOnWine()) {
             ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceARecorded));
@@ -387,6 +502,18 @@ protected:
     // Calls the export as the JVM would: the JNIEnv, the calling object, then the Java arguments.
     template <typename Result, typename... Args>
     Result Call(const char* method, Args... args) {
+#if defined(__i386__)
+        EXPECT_EQ(static_cast<int>(8 + 4 * sizeof...(Args)), StackBytes(method)) << "the harness's call of " << method;
+        const uint32_t words[] = {ArgumentWord(jvm_->Env()), ArgumentWord(jvm_->This()), ArgumentWord(args)...};
+        CheckedCall call{};
+        CallStdcallChecked(reinterpret_cast<void*>(exports_.at(method)), words, sizeof...(Args) + 2, &call);
+        fflush(stdout);
+        jvm_->ExportReturned(method);
+        EXPECT_EQ(call.stackChange, 0) << method << " left ESP moved (bytes; positive: it removed too much)";
+        EXPECT_EQ(call.changedRegisters, 0u) << method << " changed the caller's EBX (1), ESI (2) or EDI (4)";
+        ++stackChecked_[method];
+        if constexpr (!std::is_void_v<Result>) return ResultFromEax<Result>(call.eax);
+#else
         using Function = Result(JNICALL*)(JNIEnv*, jobject, Args...);
         auto function = reinterpret_cast<Function>(exports_.at(method));
         if constexpr (std::is_void_v<Result>) {
@@ -399,6 +526,7 @@ protected:
             jvm_->ExportReturned(method);
             return result;
         }
+#endif
     }
     // The same with standard output captured into *out.
     template <typename Result, typename... Args>
@@ -416,11 +544,13 @@ protected:
 
     static HMODULE library_;
     static std::map<std::string, void (*)(void)> exports_;
+    static std::map<std::string, int> stackChecked_;  // 32-bit: the calls made through CallStdcallChecked
     std::unique_ptr<FakeJvm> jvm_;
 };
 
 HMODULE JniHarness::library_ = nullptr;
 std::map<std::string, void (*)(void)> JniHarness::exports_;
+std::map<std::string, int> JniHarness::stackChecked_;
 
 // Skips a case whose exports the library does not define yet (fails instead with TAMSIL_REQUIRE_ALL_EXPORTS).
 #define REQUIRE_EXPORTS(...)                                                                          \
@@ -460,8 +590,14 @@ std::string RunValue(DWORD* type, DWORD* bytes) {
 
 TEST_F(JniHarness, EveryExportIsFoundByTheNameAJvmLooksUp) {
     std::vector<std::string> missing;
-    for (const char* method : kMethods) {
-        if (!Has(method)) missing.push_back(method);
+    for (const auto& e : kExports) {
+        if (!Has(e.method)) {
+            missing.push_back(ExportName(e.method, e.stackBytes));
+        } else if (k32Bit) {
+            // A 32-bit JVM falls back to the undecorated name: the same function.
+            FARPROC plain = GetProcAddress(library_, (std::string(kClassPrefix) + e.method).c_str());
+            EXPECT_EQ(reinterpret_cast<void*>(plain), reinterpret_cast<void*>(exports_[e.method])) << e.method;
+        }
     }
     std::string list;
     for (const auto& m : missing) list += " " + m;
@@ -610,6 +746,16 @@ TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages)
     jbyteArray frame = jvm_->NewJavaArray(16, 0);
     EXPECT_EQ(CallCaptured<jint>(&out, "GetFrameFromDriver", frame, static_cast<jint>(16)), 0);
     EXPECT_NE(out.find("..pAdapter is NULL\n"), std::string::npos) << out;
+}
+
+// Defined last, so it runs after every case above: each export went through the checked caller at least once.
+TEST_F(JniHarness, StackCheck_EveryExportWasCalledAsA32BitJvmCallsIt) {
+    if (!k32Bit) GTEST_SKIP() << "the x86_64 calling convention leaves the stack to the caller";
+    for (const auto& e : kExports) {
+        if (Has(e.method) || RequireAll()) {
+            EXPECT_GT(stackChecked_[e.method], 0) << e.method << " was never called";
+        }
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "host/service_control.h"
@@ -30,9 +31,13 @@ DWORD CurrentState() {
     return state;
 }
 
-// Polls until the service reaches `state` (or is gone, 0), for at most 10 s.
+// Polls until the service reaches `state` (or is gone, 0), for at most TAMSIL_WINE_START_SECONDS (10 s when
+// unset): starting the service program is what takes long, most of all under 32-bit Wine through qemu.
 bool WaitForState(DWORD state) {
-    for (int i = 0; i < 200; ++i) {
+    const char* seconds = std::getenv("TAMSIL_WINE_START_SECONDS");
+    long limit = seconds != nullptr ? std::strtol(seconds, nullptr, 10) : 0;
+    if (limit < 10) limit = 10;
+    for (long waited = 0; waited < limit * 1000; waited += 50) {
         if (CurrentState() == state) return true;
         Sleep(50);
     }

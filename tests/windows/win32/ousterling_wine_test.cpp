@@ -61,10 +61,20 @@ ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
     ResumeThread(process.hThread);
     {
         MessageBoxAnswerer answerer(process.dwProcessId, yes);
+        // Until the program has ended and the pipe is drained: not until the pipe's end of file, which never comes
+        // while some other process (one Wine started for the program, say) holds an inherited copy of its write end.
         char buffer[512];
-        DWORD got = 0;
-        while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
-        WaitForSingleObject(process.hProcess, 30000);
+        for (bool ended = false;;) {
+            DWORD available = 0, got = 0;
+            if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) break;  // every write end closed
+            if (available > 0) {
+                if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+                run.output.append(buffer, got);
+                continue;
+            }
+            if (ended) break;
+            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+        }
         GetExitCodeProcess(process.hProcess, &run.exitCode);
         run.boxes = answerer.Boxes();
     }

@@ -47,7 +47,9 @@ protected:
     static bool Read(HANDLE device, HANDLE event, std::vector<BYTE>& block, DWORD* bytes) {
         OVERLAPPED ov{};
         ov.hEvent = event;
-        ReadFile(device, block.data(), static_cast<DWORD>(block.size()), bytes, &ov);
+        // A read refused at once (the device already closed) leaves the request pending for ever, as on Windows.
+        if (!ReadFile(device, block.data(), static_cast<DWORD>(block.size()), bytes, &ov) && GetLastError() != ERROR_IO_PENDING)
+            return false;
         return GetOverlappedResult(device, &ov, bytes, TRUE) != FALSE;
     }
 

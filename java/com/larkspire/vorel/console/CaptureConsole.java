@@ -218,6 +218,7 @@ public final class CaptureConsole {
             Instant received = startTime.plusNanos(System.nanoTime() - startNanos);
             frames++;
             bytes += length;
+            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
             if (writer != null) {
                 try {
                     writer.frame(buffer, Math.min(length, buffer.length), length, received);
@@ -226,7 +227,6 @@ public final class CaptureConsole {
                     break;
                 }
             }
-            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
         if (writer != null) {

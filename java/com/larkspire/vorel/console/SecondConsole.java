@@ -19,7 +19,7 @@ import java.util.concurrent.TimeUnit;
  * <li>Writing the capture to standard output ({@code --write -}): the library prints its own lines on the
  * process's standard output, which would break the pcapng stream. The second JVM's standard output (the
  * library's lines and the frame lines) goes to this one's standard error, and it writes the capture to this
- * one's standard output, which it opens through /proc.
+ * one's standard output, which it opens through /proc (Linux).
  * </ul>
  *
  * <p>The second JVM has the same Java, JVM options, class path and arguments; standard input and error are
@@ -81,7 +81,8 @@ final class SecondConsole {
         command.addAll(List.of(args));
         ProcessBuilder builder = new ProcessBuilder(command).inheritIO();
         if (options.writesToStandardOutput()) {
-            builder.redirectOutput(ProcessBuilder.Redirect.appendTo(new File(self + "2")));
+            // Both of its streams through one opening of this one's standard error, which to a file appends.
+            builder.redirectOutput(ProcessBuilder.Redirect.appendTo(new File(self + "2"))).redirectErrorStream(true);
         }
         replay.ifPresent(file -> builder.environment().put("TAMSIL_REPLAY", "*=" + file));
         Process child = builder.start();

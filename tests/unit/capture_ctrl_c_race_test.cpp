@@ -77,10 +77,9 @@ void CheckAtExit() {
 // The death test's child: a capture thread takes frames until the handler ends the process.
 [[noreturn]] void CaptureUntilCtrlC(Moment moment) {
     if (moment == Moment::CallingOn) {
-        char path[] = "/tmp/tamsil-ctrlc-outXXXXXX";
-        capturedOutput = mkstemp(path);
-        if (capturedOutput < 0) Fail("no file for standard output");
-        unlink(path);
+        FILE* file = tmpfile();
+        if (file == nullptr) Fail("no file for standard output");
+        capturedOutput = fileno(file);
         fflush(stdout);
         dup2(capturedOutput, 1);
         callingOn = true;

@@ -24,6 +24,7 @@ std::atomic<LONG> bStorageAllocated{0};
 std::atomic<LONG> nBlockFrames{0};
 std::atomic<DWORD> nBlockBytes{0};
 std::atomic<LONG> nReleaseCount{0};
+std::atomic<LONG> bEndingOnCtrlC{0};
 CRITICAL_SECTION csStart;
 CRITICAL_SECTION csControl;
 CRITICAL_SECTION csDelivery;
@@ -181,6 +182,7 @@ LONG DriverStart(LONG cardNumber) {
 }
 
 void DriverStop(void) {
+    if (bEndingOnCtrlC.load()) return;
     CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr)
         bRunning = 0;
@@ -189,6 +191,7 @@ void DriverStop(void) {
 }
 
 void FreeOnExit(void) {
+    if (bEndingOnCtrlC.load()) return;
     CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr) {
         ReleaseSession();
@@ -206,6 +209,8 @@ void CloseCaptureSession(void) {
 
 BOOL WINAPI OnConsoleControl(DWORD controlType) {
     if (controlType != CTRL_C_EVENT) return FALSE;
+    // Before anything is cleared: a call that finds the adapter gone then also finds the process ending.
+    bEndingOnCtrlC = 1;
     // The process ends either way. Holding csControl to the end keeps any other control call from starting
     // anything after the release; when another one does not let go in time, only the delivery calls are ended.
     if (EnterWithin(&csControl, kLetGoTimeoutMs))

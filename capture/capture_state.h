@@ -31,6 +31,11 @@ extern std::atomic<DWORD> nBlockBytes;
 // changes, wherever the call waits; a later start does not revive a call that a release ended.
 extern std::atomic<LONG> nReleaseCount;
 
+// Set by Ctrl+C's release, which then ends the process. Java threads that keep calling in until the process has
+// ended get 0 from delivery, and DriverStop and FreeOnExit do nothing, all without the not-started lines: the
+// released session is not a session that was never started.
+extern std::atomic<LONG> bEndingOnCtrlC;
+
 // The locks (critical sections, set up as the library loads):
 // - csStart: one DriverStart at a time, through the adapter choice and its console dialogue;
 // - csControl: the changes of the session (the start's open and retire, stop, release, Ctrl+C) one at a time.

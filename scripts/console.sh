@@ -3,9 +3,10 @@
 # Arguments go to the console (e.g. a card number, --list, --frames N, --seconds S, --write FILE to save the
 # frames as pcapng, --replay FILE to replay a capture file as the chosen adapter); without a card number the
 # library asks which adapter to use. Live capture needs root (or CAP_NET_RAW); replay does not.
+# Standard output is the console's alone (--write - puts the capture there): the set-up reports on standard error.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/scripts/setup.sh"
+bash "$root/scripts/setup.sh" >&2
 build="$root/build-release"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSIL_TESTS=OFF >/dev/null
 cmake --build "$build" -j 2 --target tamsil tamsil_java >/dev/null

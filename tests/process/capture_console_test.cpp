@@ -1,16 +1,24 @@
 // The capture console in a real JVM (under -Xcheck:jni) on a replayed capture file: the frame lines, the
 // frame limit, Ctrl+C releasing the capture and ending the process with 0, and the capture files it writes
-// (read back with tshark and tcpdump) and replays from its command line.
+// (read back with tshark and tcpdump) and replays from its command line; a disk that fills up, and pipes.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <time.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/capture_files.h"
@@ -184,6 +192,87 @@ TEST_F(CaptureConsole, CtrlC_DuringWriteAndReplay_LeavesAReadableFileWithEveryFr
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     for (const char* tool : {"tshark", "tcpdump"})
         EXPECT_EQ(ReadWith(tool, saved, directory + "/" + tool + ".pcap").size(), 5u) << tool;
+}
+
+std::vector<Bytes> FullSizeFrames(unsigned count) {
+    std::vector<Bytes> frames;
+    for (unsigned i = 0; i < count; ++i) frames.push_back(capturefiles::NumberedFrame(i, 1514));
+    return frames;
+}
+
+TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSaidOnce) {
+    // A 1 MiB file system with 900,000 bytes taken: the file fills it part-way through a block. The filler goes
+    // at 2.5 s, before the 4 s limit; nothing may be written after the error all the same.
+    std::string disk = directory + "/disk", saved = disk + "/w.pcapng", filler = disk + "/filler";
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a 1 MiB tmpfs (needs root): " << std::strerror(errno);
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount2(at.c_str(), MNT_DETACH); }
+    } unmount{disk};
+    capturefiles::WriteBytes(filler, Bytes(900000));
+    std::vector<Bytes> frames = FullSizeFrames(200);
+    std::string fixture = directory + "/full.pcap";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, frames));
+    std::thread freeing([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+        unlink(filler.c_str());
+    });
+    // No card: with --replay the capture is on card 1, not in the dialogue (standard input is closed).
+    processrunner::Result r = RunConsole({"--replay", fixture, "--seconds", "4", "--write", saved}, {}, false);
+    freeing.join();
+    EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
+    EXPECT_NE(r.out.find("Capturing on card 1 (Replayed frames)"), std::string::npos) << r.out;
+    unsigned held = 0;
+    EXPECT_EQ(std::sscanf(r.err.c_str(), ("CaptureConsole: cannot write " + saved + ": No space left on device; the file holds the first %u frames\n").c_str(), &held), 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
+    std::vector<capturefiles::Record> records = ReadWith("tshark", saved, directory + "/tshark.pcap");
+    EXPECT_GT(held, 0u);
+    ASSERT_EQ(records.size(), held);
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
+}
+
+// Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came
+// or 30 s passed; then goes away.
+void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0) return;
+    char chunk[4096];
+    for (long long deadline = processrunner::NowMs() + 30000; *received < bytes && processrunner::NowMs() < deadline;) {
+        pollfd in{fd, POLLIN, 0};
+        if (poll(&in, 1, 100) <= 0) continue;
+        ssize_t n = read(fd, chunk, std::min(sizeof chunk, bytes - *received));
+        if (n == 0 && *received > 0) break;
+        if (n > 0) *received += static_cast<size_t>(n);
+    }
+    close(fd);
+}
+
+TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGoesEndsIt) {
+    // --write -: the pcapng stream alone on standard output; the library's lines and the frame lines on standard error.
+    processrunner::Result r = RunConsole({"--replay", capture, "--frames", "5", "--write", "-"}, {}, false);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("Adapter Replayed frames successfully opened"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("      5 "), std::string::npos) << r.err;
+    std::string copy = directory + "/stdout.pcapng", error;
+    capturefiles::WriteBytes(copy, Bytes(r.out.begin(), r.out.end()));
+    EXPECT_EQ(capturefiles::ReadCapture(copy, &error).size(), 5u) << error;
+
+    // A FIFO whose reader takes 64 KiB of 3 MB and goes: one line, exit 1, no hang.
+    std::string fifo = directory + "/fifo", fixture = directory + "/many.pcap";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, FullSizeFrames(2000)));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    size_t received = 0;
+    std::thread reader(ReadFifoThenGo, fifo, 65536, &received);
+    r = RunConsole({"--replay", fixture, "--write", fifo}, {}, false);
+    reader.join();
+    EXPECT_EQ(received, 65536u);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.err.find("CaptureConsole: " + fifo + " is a pipe: waiting for a reader to open it\nCaptureConsole: cannot write " + fifo +
+                         ": the reader has gone (broken pipe); the first "), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
 }
 
 }  // namespace

@@ -2,12 +2,16 @@
 // the stand-in's dispatch thread while another thread is taking frames, is held by a pause, waits on the
 // driver, while yet another thread switches cards back and forth, or calls FreeOnExit at the same moment: the
 // handler releases the session and ends the process with 0; the delivery call ends with 0, each card's frames
-// came once each and in order, and every device is closed.
+// came once each and in order, and every device is closed. A caller that goes on calling without a pause after
+// the release (as Java threads do until the process has ended) gets 0 at once, and nothing is printed.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,14 +34,28 @@ constexpr int kSecondDeviceFirst = 1000000;  // frames of the second card are nu
     _exit(3);
 }
 
-enum class Moment { Delivering, Paused, WaitingOnTheDriver, Starting, Freeing };
-
+enum class Moment { Delivering, Paused, WaitingOnTheDriver, Starting, Freeing, CallingOn };
 
 std::atomic<int> delivered{0};
 std::atomic<bool> outOfOrder{false};
 std::atomic<bool> deliveryEnded{false};
 
 std::atomic<bool> starting{false};
+std::atomic<bool> callingOn{false};
+std::atomic<long> callsAfterRelease{0};
+int capturedOutput = -1;  // standard output of the child, for the CallingOn case
+
+// The calls that a caller with no pause makes after the release: every one answers at once, quietly.
+void CheckQuietAfterRelease() {
+    long start = callsAfterRelease.load();
+    for (int waited = 0; waited < 10000 && callsAfterRelease.load() < start + 10000; ++waited) Sleep(1);
+    fflush(stdout);
+    std::string output(4096, '\0');
+    output.resize(static_cast<size_t>(std::max<ssize_t>(0, pread(capturedOutput, output.data(), output.size(), 0))));
+    if (output.find("NULL") != std::string::npos) Fail(("a call after the release printed: " + output).c_str());
+    if (callsAfterRelease.load() < start + 10000) Fail("calls after the release were held up");
+    _exit(0);  // the caller is still calling: end here rather than tear the stand-in down under it
+}
 
 // Runs as the process ends (exit from the handler), before the stand-in's own state is torn down.
 void CheckAtExit() {
@@ -49,6 +67,7 @@ void CheckAtExit() {
     if (outOfOrder.load()) Fail("frames came out of order");
     if (StandInScriptedDevice(kDevice).openNow != 0 || StandInScriptedDevice(kSecondDevice).openNow != 0)
         Fail("a device was left open");
+    if (callingOn.load()) CheckQuietAfterRelease();
     // The thread that switches cards may be anywhere in a start (the adapter choice runs without the lock the
     // handler keeps): end the process here, as Windows stops the other threads before a library's state goes,
     // rather than tear the stand-in down under it.
@@ -57,6 +76,14 @@ void CheckAtExit() {
 
 // The death test's child: a capture thread takes frames until the handler ends the process.
 [[noreturn]] void CaptureUntilCtrlC(Moment moment) {
+    if (moment == Moment::CallingOn) {
+        FILE* file = tmpfile();
+        if (file == nullptr) Fail("no file for standard output");
+        capturedOutput = fileno(file);
+        fflush(stdout);
+        dup2(capturedOutput, 1);
+        callingOn = true;
+    }
     StandInSetWindowsVersion("5.1");
     StandInSetAdapters("ctrlc0|Ctrl C adapter;ctrlc1|Second Ctrl C adapter");
     StandInResetDevices();
@@ -74,7 +101,14 @@ void CheckAtExit() {
         int next[2] = {0, kSecondDeviceFirst};
         for (;;) {
             int number = -1;
-            if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) break;  // released (no frame here is empty)
+            if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) {  // released (no frame here is empty)
+                if (!callingOn.load()) break;
+                deliveryEnded = true;
+                DriverStop();
+                FreeOnExit();
+                ++callsAfterRelease;
+                continue;
+            }
             int card = number >= kSecondDeviceFirst ? 1 : 0;
             if (number < next[card]) outOfOrder = true;
             next[card] = number + 1;
@@ -123,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Moments, CtrlCRace,
                                            CtrlCCase{"WhilePaused", Moment::Paused},
                                            CtrlCCase{"WhileWaitingOnTheDriver", Moment::WaitingOnTheDriver},
                                            CtrlCCase{"WhileAnotherThreadSwitchesCards", Moment::Starting},
-                                           CtrlCCase{"WithFreeOnExitAtTheSameMoment", Moment::Freeing}),
+                                           CtrlCCase{"WithFreeOnExitAtTheSameMoment", Moment::Freeing},
+                                           CtrlCCase{"WithACallerThatDoesNotPause", Moment::CallingOn}),
                          [](const ::testing::TestParamInfo<CtrlCCase>& param) { return std::string(param.param.name); });
 
 }  // namespace

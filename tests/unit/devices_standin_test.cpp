@@ -2,6 +2,7 @@
 // packet driver's control, overlapped reads, and replay of capture files (pcap and pcapng) written here.
 #include <gtest/gtest.h>
 #include <pcap/pcap.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -436,10 +437,17 @@ TEST_F(Replay, PcapngFile_AndTheEndWaitsUntilClosed) {
     EXPECT_FALSE(result);
 }
 
-TEST_F(Replay, MissingFile_DoesNotOpen) {
+TEST_F(Replay, MissingFileOrAPipe_DoesNotOpen) {
     setenv("TAMSIL_REPLAY", "NetVorel_replay0=/nonexistent/file.pcap", 1);
     EXPECT_EQ(OpenAdapterDevice("\\Device\\NetVorel_replay0"), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A pipe without a writer is refused at once, rather than waited on by the open and then by the release.
+    file_ = TempPath(".fifo");
+    ASSERT_EQ(mkfifo(file_.c_str(), 0600), 0);
+    setenv("TAMSIL_REPLAY", ("NetVorel_replay0=" + file_).c_str(), 1);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(OpenAdapterDevice("\\Device\\NetVorel_replay0"), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "tamsil: cannot replay " + file_ + ": not a regular file\n");
 }
 
 }  // namespace

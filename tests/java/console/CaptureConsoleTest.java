@@ -53,6 +53,8 @@ public final class CaptureConsoleTest {
         checks.equal("options --replay=", Optional.of(Path.of("in.pcap")), files.replay());
         checks.equal("options --write, no --force", false, ConsoleOptions.parse("--write=x").force());
         checks.equal("options without files", Optional.empty(), ConsoleOptions.parse("1").replay());
+        checks.equal("options --replay without a card: card 1", 1, ConsoleOptions.parse("--replay", "in.pcap").driverCard());
+        checks.equal("options --write -", true, ConsoleOptions.parse("--write", "-").writesToStandardOutput());
         checks.equal("options --help", true, ConsoleOptions.parse("--help").help());
         checks.equal("options -h", true, ConsoleOptions.parse("-h").help());
 
@@ -61,6 +63,8 @@ public final class CaptureConsoleTest {
                 {"--seconds"}, {"--seconds", "-1"}, {"--seconds", "0"}, {"--seconds", "NaN"}, {"--seconds", "Infinity"},
                 {"--seconds", "1e12"}, {"--bogus"}, {"eth0"}, {"--list=yes"},
                 {"--write"}, {"--write="}, {"--replay"}, {"--force"}, {"--force=yes", "--write", "x"},
+                {"--write", "a", "--write=b"}, {"--frames", "1", "--frames", "1"}, {"-h", "--help"},
+                {"--list", "--frames", "3"}, {"--list", "--write", "x"}, {"--list", "--seconds", "1"},
         };
         for (String[] args : bad) {
             String name = "options " + String.join(" ", args) + " refused";
@@ -70,6 +74,13 @@ public final class CaptureConsoleTest {
             } catch (IllegalArgumentException e) {
                 checks.isTrue(name, e.getMessage() != null && !e.getMessage().isEmpty(), "no message");
             }
+        }
+        try {
+            ConsoleOptions.parse("--frames", "99999999999999999999");
+            checks.isTrue("options --frames too large", false, "accepted");
+        } catch (IllegalArgumentException e) {
+            checks.equal("options --frames too large", "--frames 99999999999999999999 is too large (at most 9223372036854775807)",
+                    e.getMessage());
         }
     }
 

@@ -1,17 +1,25 @@
 package com.larkspire.vorel.console;
 
 import java.io.IOException;
+import java.lang.reflect.InvocationHandler;
+import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Proxy;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.nio.channels.FileChannel;
+import java.nio.channels.SeekableByteChannel;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardOpenOption;
 import java.time.Instant;
 import java.util.Comparator;
+import java.util.List;
 import java.util.stream.Stream;
 
 /**
- * The console's capture files without the library: which files --replay accepts, and the lengths and timestamp
- * --write records for a frame longer than the array (the round trip through tshark and tcpdump is a process test).
+ * The console's capture files without the library: which files --replay accepts, the lengths and timestamp
+ * --write records for a frame longer than the array, and what a disk that fills up leaves (the round trip through
+ * tshark and tcpdump, a real full disk and pipes are process tests).
  */
 public final class CaptureFilesTest {
 
@@ -67,7 +75,7 @@ public final class CaptureFilesTest {
             frame[i] = (byte) (i + 1);
         }
         Instant time = Instant.ofEpochSecond(1_800_000_000L, 123_456_789);
-        try (CaptureFileWriter writer = CaptureFileWriter.open(file, false)) {
+        try (CaptureFileWriter writer = CaptureFileWriter.open(file, false, null)) {
             writer.begin("card 1", "Adapter");
             writer.frame(frame, 101, 70000, time);
         }
@@ -90,18 +98,114 @@ public final class CaptureFilesTest {
         // An existing file: refused without force, kept as it is until the capture begins with force.
         Files.writeString(file, "keep");
         try {
-            CaptureFileWriter.open(file, false).close();
+            CaptureFileWriter.open(file, false, null).close();
             checks.isTrue("existing file refused", false, "opened");
         } catch (java.nio.file.FileAlreadyExistsException e) {
             checks.equal("existing file refused", "keep", Files.readString(file));
         }
-        CaptureFileWriter forced = CaptureFileWriter.open(file, true);
+        CaptureFileWriter forced = CaptureFileWriter.open(file, true, null);
         checks.equal("forced: untouched before the capture begins", "keep", Files.readString(file));
         forced.abandon();
         checks.equal("forced, abandoned: the old file stays", "keep", Files.readString(file));
         Path fresh = dir.resolve("fresh.pcapng");
-        CaptureFileWriter.open(fresh, false).abandon();
+        CaptureFileWriter.open(fresh, false, null).abandon();
         checks.equal("created, abandoned: removed", false, Files.exists(fresh));
+    }
+
+    /** A disk with {@code room} bytes left: the write that meets the end writes what fits, the next one fails. */
+    private static final class FillingDisk {
+        long room;
+        int writes;
+
+        FillingDisk(long room) {
+            this.room = room;
+        }
+
+        SeekableByteChannel create(Path path) throws IOException {
+            FileChannel file = FileChannel.open(path, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE);
+            InvocationHandler calls = (proxy, method, args) -> {
+                if (!method.getName().equals("write")) {
+                    try {
+                        return method.invoke(file, args);
+                    } catch (InvocationTargetException e) {
+                        throw e.getCause();
+                    }
+                }
+                writes++;
+                if (room == 0) {
+                    throw new IOException("No space left on device");
+                }
+                ByteBuffer source = (ByteBuffer) args[0];
+                int written = file.write(source.slice().limit((int) Math.min(source.remaining(), room)));
+                source.position(source.position() + written);
+                room -= written;
+                return written;
+            };
+            return (SeekableByteChannel) Proxy.newProxyInstance(CaptureFilesTest.class.getClassLoader(),
+                    new Class<?>[] {SeekableByteChannel.class}, calls);
+        }
+    }
+
+    private static void writeErrors(Checks checks, Path dir) throws IOException {
+        // Ten frames of 1,514 bytes onto a disk with 5,000 bytes left: the write that fills it is cut short.
+        Path file = dir.resolve("full.pcapng");
+        FillingDisk disk = new FillingDisk(5000);
+        CaptureFileWriter writer = new CaptureFileWriter(file, disk.create(file), true, false);
+        byte[] frame = new byte[1514];
+        IOException error = null;
+        try {
+            writer.begin("card 1", "Adapter");
+            for (int i = 0; i < 10; i++) {
+                frame[0] = (byte) i;
+                writer.frame(frame, frame.length, frame.length, Instant.EPOCH);
+            }
+            writer.close();
+        } catch (IOException e) {
+            error = e;
+        }
+        checks.equal("full disk: the error", "No space left on device", error == null ? null : error.getMessage());
+        // The disk is freed: still nothing is written after the error.
+        disk.room = Long.MAX_VALUE;
+        int writes = disk.writes;
+        writer.close();
+        checks.equal("full disk: nothing written after the error", writes, disk.writes);
+        checks.equal("full disk: the error is said once", List.of(true, false), List.of(writer.firstReport(), writer.firstReport()));
+        // The file: whole blocks only, the first frames in order, as many as the message says.
+        ByteBuffer b = ByteBuffer.wrap(Files.readAllBytes(file)).order(ByteOrder.LITTLE_ENDIAN);
+        int offset = 0;
+        int frames = 0;
+        boolean inOrder = true;
+        while (offset + 8 <= b.limit() && offset + b.getInt(offset + 4) <= b.limit()
+                && b.getInt(offset + b.getInt(offset + 4) - 4) == b.getInt(offset + 4)) {
+            if (b.getInt(offset) == 6) {
+                inOrder &= b.get(offset + 28) == frames++;
+            }
+            offset += b.getInt(offset + 4);
+        }
+        checks.equal("full disk: the file ends after a whole block", b.limit(), offset);
+        checks.isTrue("full disk: the first frames, in order", frames > 0 && frames < 10 && inOrder, frames + " frames");
+        checks.equal("full disk: what the message says", "the file holds the first " + frames + " frames", writer.saved());
+
+        // Full from the start (the headers cut short): the file this run created goes.
+        Path empty = dir.resolve("empty.pcapng");
+        CaptureFileWriter none = new CaptureFileWriter(empty, new FillingDisk(50).create(empty), true, false);
+        try {
+            none.begin("card 1", "Adapter");
+            checks.isTrue("no room: the headers fail", false, "written");
+        } catch (IOException e) {
+            none.abandon();
+        }
+        checks.equal("no room: no file left", false, Files.exists(empty));
+        checks.equal("no room: what the message says", "no frame was saved, and the file is removed", none.saved());
+
+        // A pipe: each frame goes out as it comes, for the reader.
+        Path piped = dir.resolve("piped.pcapng");
+        try (CaptureFileWriter live = new CaptureFileWriter(piped, new FillingDisk(Long.MAX_VALUE).create(piped), false, true)) {
+            live.begin("card 1", "Adapter");
+            long before = Files.size(piped);
+            live.frame(frame, 60, 60, Instant.EPOCH);
+            checks.equal("pipe: the frame went out at once", before + 92, Files.size(piped));
+        }
     }
 
     public static void main(String[] args) throws IOException {
@@ -110,6 +214,7 @@ public final class CaptureFilesTest {
         try {
             replayFiles(checks, dir);
             writtenLengths(checks, dir);
+            writeErrors(checks, dir);
         } finally {
             try (Stream<Path> files = Files.walk(dir)) {
                 files.sorted(Comparator.reverseOrder()).forEach(p -> p.toFile().delete());

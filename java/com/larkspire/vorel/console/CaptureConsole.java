@@ -65,7 +65,7 @@ public final class CaptureConsole {
             Path file = options.replay().get();
             String problem = ReplayFile.problem(file);
             if (problem == null) {
-                problem = ReplayLaunch.nameProblem(file);
+                problem = SecondConsole.nameProblem(file);
             }
             if (problem != null) {
                 System.err.println("CaptureConsole: cannot replay " + file + ": " + problem);
@@ -77,17 +77,17 @@ public final class CaptureConsole {
                 System.exit(2);
                 return;
             }
-            if (!options.list() && !ReplayLaunch.isReplaying(file)) {
-                int status;
-                try {
-                    status = ReplayLaunch.run(file, args);
-                } catch (IOException | InterruptedException e) {
-                    System.err.println("CaptureConsole: cannot start the replay: " + e.getMessage());
-                    status = 1;
-                }
-                System.exit(status);
-                return;
+        }
+        if (SecondConsole.needed(options)) {
+            int status;
+            try {
+                status = SecondConsole.run(options, args);
+            } catch (IOException | InterruptedException e) {
+                System.err.println("CaptureConsole: cannot start the second JVM that captures: " + e.getMessage());
+                status = 1;
             }
+            System.exit(status);
+            return;
         }
         NativeCollection library;
         try {
@@ -128,8 +128,8 @@ public final class CaptureConsole {
             return 0;
         }
         out.println("Card  Adapter");
-        // The file stands for the card given, or for the only one; with several and none given, for the one chosen.
-        int replaced = options.card().orElse(count == 1 ? 1 : -1);
+        // The file stands for the card given, or for card 1.
+        int replaced = options.driverCard();
         for (int card = 1; card <= count; card++) {
             String mark = options.replay().isPresent() && card == replaced ? "  <- replayed from " + options.replay().get() : "";
             out.printf("%4d  %s%s%n", card, description(card), mark);
@@ -154,8 +154,11 @@ public final class CaptureConsole {
         CaptureFileWriter writer = null;
         if (options.write().isPresent()) {
             Path file = options.write().get();
+            if (CaptureFileWriter.isFifo(file)) {
+                System.err.println("CaptureConsole: " + file + " is a pipe: waiting for a reader to open it");
+            }
             try {
-                writer = CaptureFileWriter.open(file, options.force());
+                writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
             } catch (FileAlreadyExistsException e) {
                 System.err.println("CaptureConsole: " + file + " exists; --force overwrites it");
                 return 2;
@@ -180,18 +183,21 @@ public final class CaptureConsole {
             try {
                 writer.begin("card " + chosen, cardDescription(chosen));
             } catch (IOException e) {
-                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                sayWriteError(writer, e);
                 session.release();
                 abandon(writer);
                 return 1;
             }
-            out.println("Saving the frames in " + writer.path() + " (pcapng).");
-            startFlushing(writer);
+            out.println("Saving the frames in " + writer.name() + " (pcapng).");
+            startFlushing(writer, session);
         }
         out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
         if (options.hasTimeLimit()) {
             session.releaseAfter(options.maxTime());
         }
+        // The wall clock once, then the monotonic clock's progress: a clock step during the capture does not make
+        // the frames' times go backwards.
+        Instant startTime = Instant.now();
         long startNanos = System.nanoTime();
         long frames = 0;
         long bytes = 0;
@@ -209,26 +215,27 @@ public final class CaptureConsole {
                 pauseBriefly();
                 continue;
             }
-            Instant received = Instant.now();
+            Instant received = startTime.plusNanos(System.nanoTime() - startNanos);
             frames++;
             bytes += length;
+            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
             if (writer != null) {
                 try {
                     writer.frame(buffer, Math.min(length, buffer.length), length, received);
                 } catch (IOException e) {
-                    System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
-                    status = 1;
+                    sayWriteError(writer, e);
                     break;
                 }
             }
-            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
         if (writer != null) {
             try {
                 writer.close();
             } catch (IOException e) {
-                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                sayWriteError(writer, e);
+            }
+            if (writer.failed()) {
                 status = 1;
             }
         }
@@ -238,16 +245,22 @@ public final class CaptureConsole {
         return status;
     }
 
-    /** A timer that writes waiting frames out, so that a quiet capture ended by Ctrl+C has them in the file. */
-    private static void startFlushing(CaptureFileWriter writer) {
+    /**
+     * A timer that writes waiting frames out, so that a quiet capture ended by Ctrl+C has them in the file. A write
+     * error it meets ends the capture, which may be waiting for a frame that does not come.
+     */
+    private static void startFlushing(CaptureFileWriter writer, CaptureSession session) {
         Thread flusher = new Thread(() -> {
             try {
                 while (true) {
                     Thread.sleep(CaptureFileWriter.FLUSH_NANOS / 2_000_000);
                     writer.flushIfDue();
                 }
-            } catch (InterruptedException | IOException e) {
-                // Interrupted: the JVM ends. A write error: the capture thread meets it at its next frame.
+            } catch (InterruptedException e) {
+                // The JVM ends.
+            } catch (IOException e) {
+                sayWriteError(writer, e);
+                session.release();
             }
         }, "capture-file-flush");
         flusher.setDaemon(true);
@@ -257,9 +270,16 @@ public final class CaptureConsole {
             try {
                 writer.close();
             } catch (IOException e) {
-                System.err.println("CaptureConsole: cannot write " + writer.path() + ": " + reason(e));
+                sayWriteError(writer, e);
             }
         }, "capture-file-close"));
+    }
+
+    /** Says a write error once, whichever thread met it first, with what the file holds. */
+    private static void sayWriteError(CaptureFileWriter writer, IOException e) {
+        if (writer.firstReport()) {
+            System.err.println("CaptureConsole: cannot write " + writer.name() + ": " + reason(e) + "; " + writer.saved());
+        }
     }
 
     private static void abandon(CaptureFileWriter writer) {
@@ -280,7 +300,8 @@ public final class CaptureConsole {
         }
     }
 
-    private static String reason(IOException e) {
+    /** The cause of a file error as the user reads it: "permission denied", "No space left on device". */
+    static String reason(IOException e) {
         String text = e.getMessage();
         if (e instanceof FileSystemException fs && fs.getReason() != null) {
             text = fs.getReason();
@@ -288,6 +309,9 @@ public final class CaptureConsole {
             text = "no such directory";
         } else if (e instanceof AccessDeniedException) {
             text = "permission denied";
+        }
+        if ("Broken pipe".equals(text)) {
+            text = "the reader has gone (broken pipe)";
         }
         return text == null ? e.getClass().getSimpleName() : text;
     }

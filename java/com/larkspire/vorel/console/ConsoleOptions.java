@@ -3,9 +3,11 @@ package com.larkspire.vorel.console;
 import java.nio.file.InvalidPathException;
 import java.nio.file.Path;
 import java.time.Duration;
+import java.util.HashSet;
 import java.util.Optional;
 import java.util.OptionalInt;
 import java.util.OptionalLong;
+import java.util.Set;
 import java.util.regex.Pattern;
 
 /**
@@ -14,10 +16,10 @@ import java.util.regex.Pattern;
  * @param help       print the usage and exit
  * @param list       list the adapters and exit
  * @param card       the card number to capture on (1..N, or negative for the library's dialogue); empty when none
- *                   was given, which also leads to the dialogue
+ *                   was given, which also leads to the dialogue, or with {@code replay} to card 1
  * @param maxFrames  stop after this many frames
  * @param maxTime    stop after this time
- * @param write      the pcapng file to save the frames in
+ * @param write      the pcapng file to save the frames in; "-" for standard output
  * @param force      overwrite the {@code write} file when it exists
  * @param replay     the capture file to replay as the chosen adapter
  */
@@ -32,17 +34,23 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
 
               card          the adapter to capture on, 1..N as --list shows them; a negative
                             number (or none) lets the library ask on the console, -2 also
-                            makes it read the adapters from the registry
+                            makes it read the adapters from the registry; with --replay and
+                            no card number, card 1
               --list        list the adapters with their numbers and exit
               --frames N    stop after N frames
               --seconds S   stop after S seconds (decimals allowed)
-              --write FILE  also save every frame received in FILE (pcapng, readable by
-                            tshark, tcpdump and Wireshark); an existing FILE is refused
+              --write FILE  also save the frames received in FILE (pcapng, readable by
+                            tshark, tcpdump and Wireshark; an empty frame cannot be told
+                            from none and is not saved); an existing FILE is refused, but
+                            a FIFO is written to as its reader reads; - writes to standard
+                            output, and the frame lines then go to standard error
               --force       let --write overwrite an existing FILE
               --replay FILE replay the capture file FILE (pcap or pcapng) as the chosen
                             adapter instead of capturing live; with --list, shows which
                             adapter it replaces
               --help        print this text and exit
+
+            Each option may be given once. --list goes with --replay and a card only.
 
             Ctrl+C ends the capture at any time: the library releases the adapter and ends
             the process.
@@ -67,6 +75,7 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
         Optional<Path> write = Optional.empty();
         boolean force = false;
         Optional<Path> replay = Optional.empty();
+        Set<String> given = new HashSet<>();
 
         for (int i = 0; i < args.length; i++) {
             String arg = args[i];
@@ -79,6 +88,10 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
             }
             if (value != null && (name.equals("--help") || name.equals("--list") || name.equals("--force"))) {
                 throw new IllegalArgumentException(name + " takes no value");
+            }
+            if (name.startsWith("-") && !INTEGER.matcher(arg).matches() && !given.add(name.equals("-h") ? "--help" : name)) {
+                // Keeping the last of two silently would hide a typing error, as with two card numbers.
+                throw new IllegalArgumentException(name + " is given twice");
             }
             switch (name) {
                 case "--help", "-h" -> help = true;
@@ -112,12 +125,27 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
         if (force && write.isEmpty()) {
             throw new IllegalArgumentException("--force only goes with --write");
         }
+        if (list) {
+            for (String capturing : new String[] {"--frames", "--seconds", "--write"}) {
+                if (given.contains(capturing)) {
+                    throw new IllegalArgumentException("--list captures nothing: " + capturing + " does not go with it");
+                }
+            }
+        }
         return new ConsoleOptions(help, list, card, maxFrames, maxTime, write, force, replay);
     }
 
-    /** The card number to pass to DriverStart: the one given, or -1 for the library's dialogue. */
+    /**
+     * The card number to pass to DriverStart: the one given; without one, 1 when a file is replayed (it stands for
+     * whichever adapter opens, so there is nothing to choose), otherwise -1 for the library's dialogue.
+     */
     int driverCard() {
-        return card.orElse(-1);
+        return card.orElse(replay.isPresent() ? 1 : -1);
+    }
+
+    /** Whether --write names standard output. */
+    boolean writesToStandardOutput() {
+        return write.isPresent() && write.get().toString().equals(CaptureFileWriter.STANDARD_OUTPUT);
     }
 
     boolean hasTimeLimit() {
@@ -160,6 +188,9 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
         try {
             frames = Long.parseLong(text);
         } catch (NumberFormatException e) {
+            if (text.matches("\\+?[0-9]+")) {
+                throw new IllegalArgumentException("--frames " + text + " is too large (at most " + Long.MAX_VALUE + ")", e);
+            }
             throw new IllegalArgumentException("--frames needs a whole number, not " + text, e);
         }
         if (frames < 1) {

@@ -39,7 +39,7 @@ final class ReplayFile {
         } catch (NoSuchFileException e) {
             return "no such file";
         } catch (IOException e) {
-            return "cannot read it: " + e.getMessage();
+            return "cannot read it: " + CaptureConsole.reason(e);
         }
         ByteBuffer bytes = ByteBuffer.wrap(head).order(ByteOrder.LITTLE_ENDIAN);
         if (head.length >= 4 && bytes.getInt(0) == PCAPNG_SECTION) {

@@ -2,7 +2,7 @@
 #
 #   cmake -DOBJDUMP=<objdump> -DNM=<nm> -DFILE=<tamsil.dll|ousterling.exe> -DFULL_DEF=<cmake/tamsil-i686.def>
 #         [-DEXTRA_IMPORTS=ole32] [-DREQUIRE_ALL=ON] [-DCC=<mingw gcc> -DLATER=<later_system_calls.txt>
-#         -DWORK_DIR=<dir>] -P check_pe_tables.cmake
+#         -DWORK_DIR=<dir>] [-DWINDRES=<windres> -DVERSION=<x.y.z>] -P check_pe_tables.cmake
 #
 # tamsil.dll: every JNI export that the library defines is exported under exactly the names a JVM looks up,
 #   32-bit: _Java_..._<m>@N (N from the full .def, the stack bytes of the arguments) and Java_..._<m>;
@@ -14,6 +14,8 @@
 #   x64 Windows) for 64-bit. A call is later when LATER lists it with a later version, or when the mingw-w64
 #   headers do not declare it for that version (CC compiles a reference to every imported system call with
 #   _WIN32_WINNT set to it).
+# Both, with WINDRES: the version resource, read back from the file, names the product "Network Vorel", the
+#   file by its own name, a description, and VERSION as the file and product version (fixed and text).
 # A FILE that does not exist prints TAMSIL-CHECK-SKIPPED (the test's SKIP_REGULAR_EXPRESSION).
 cmake_minimum_required(VERSION 3.20)
 # No IPHLPAPI: NT 4.0 has none, and the library looks it up at run time.
@@ -138,6 +140,29 @@ if(CC AND WORK_DIR)
     endforeach()
   endif()
   message("${FILE}: ${_probed} system calls compiled against ${_floor_name}")
+endif()
+
+# ---- Version resource ----
+if(WINDRES)
+  get_filename_component(_own_name "${FILE}" NAME)
+  execute_process(COMMAND ${WINDRES} -i ${FILE} -O rc OUTPUT_VARIABLE _rc_text RESULT_VARIABLE _rc ERROR_VARIABLE _err)
+  if(NOT _rc EQUAL 0 OR NOT _rc_text MATCHES "VERSIONINFO")
+    fail("has no version resource (${WINDRES}: ${_err})")
+  else()
+    string(REPLACE "." ", " _fixed "${VERSION}")
+    foreach(_wanted_line "FILEVERSION ${_fixed}, 0" "PRODUCTVERSION ${_fixed}, 0"
+                         "VALUE \"ProductName\", \"Network Vorel\"" "VALUE \"FileVersion\", \"${VERSION}\""
+                         "VALUE \"ProductVersion\", \"${VERSION}\"" "VALUE \"OriginalFilename\", \"${_own_name}\"")
+      string(FIND "${_rc_text}" "${_wanted_line}" _at)
+      if(_at EQUAL -1)
+        fail("version resource lacks: ${_wanted_line}")
+      endif()
+    endforeach()
+    if(NOT _rc_text MATCHES "VALUE \"FileDescription\", \"[^\"]+\"")
+      fail("version resource has no file description")
+    endif()
+    message("${FILE}: version resource ${VERSION}")
+  endif()
 endif()
 
 # ---- Exports: the names after "[Ordinal/Name Pointer] Table", up to the next blank line ----

@@ -1,5 +1,10 @@
 // The IP Helper readers: size query, malloc, fill. A platform that reports no adapters, or fails, gives an
 // empty list and a count of 0.
+//
+// IP Helper is looked up when first needed, not imported: NT 4.0 has no iphlpapi.dll with these calls, and a
+// DLL that imports it would not load there at all. There the path rule never asks for it; where it cannot be
+// had, the readers answer as when the calls fail.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,11 +16,46 @@ namespace {
 // readers then ask again, a few times, rather than report no adapters at all.
 constexpr int kIpHelperAttempts = 4;
 
+typedef DWORD(WINAPI* GetAdaptersInfoCall)(PIP_ADAPTER_INFO, PULONG);
+typedef DWORD(WINAPI* GetInterfaceInfoCall)(PIP_INTERFACE_INFO, PULONG);
+
+struct IpHelperCalls {
+    GetAdaptersInfoCall pGetAdaptersInfo;
+    GetInterfaceInfoCall pGetInterfaceInfo;
+};
+
+// A looked-up address as the function it is.
+template <typename Call>
+Call AsCall(FARPROC proc) {
+    return reinterpret_cast<Call>(reinterpret_cast<void (*)(void)>(proc));
+}
+
+// The calls, looked up by the first caller; any other caller meanwhile waits for that look-up to end. Both
+// stay null where the DLL or a call is missing. The module stays loaded for the life of the process.
+const IpHelperCalls& ResolveIpHelper() {
+    enum : LONG { kNotLooked, kLooking, kLooked };
+    static std::atomic<LONG> nState{kNotLooked};
+    static IpHelperCalls calls;
+    LONG expected = kNotLooked;
+    if (nState.compare_exchange_strong(expected, kLooking)) {
+        HMODULE hIpHelper = LoadLibraryA("iphlpapi.dll");
+        if (hIpHelper != nullptr) {
+            calls.pGetAdaptersInfo = AsCall<GetAdaptersInfoCall>(GetProcAddress(hIpHelper, "GetAdaptersInfo"));
+            calls.pGetInterfaceInfo = AsCall<GetInterfaceInfoCall>(GetProcAddress(hIpHelper, "GetInterfaceInfo"));
+        }
+        nState.store(kLooked, std::memory_order_release);
+    } else {
+        while (nState.load(std::memory_order_acquire) != kLooked) Sleep(1);
+    }
+    return calls;
+}
+
 bool TooSmall(DWORD status) { return status == ERROR_BUFFER_OVERFLOW || status == ERROR_INSUFFICIENT_BUFFER; }
 
 // A malloc'd block filled by `call` (GetAdaptersInfo or GetInterfaceInfo), or nullptr.
 template <typename Block>
 Block* ReadSizedBlock(DWORD(WINAPI* call)(Block*, PULONG)) {
+    if (call == nullptr) return nullptr;
     for (int attempt = 0; attempt < kIpHelperAttempts; ++attempt) {
         ULONG size = 0;
         if (!TooSmall(call(nullptr, &size)) || size == 0) return nullptr;
@@ -31,10 +71,10 @@ Block* ReadSizedBlock(DWORD(WINAPI* call)(Block*, PULONG)) {
 
 }  // namespace
 
-IP_ADAPTER_INFO* ReadAdapterList(void) { return ReadSizedBlock<IP_ADAPTER_INFO>(GetAdaptersInfo); }
+IP_ADAPTER_INFO* ReadAdapterList(void) { return ReadSizedBlock<IP_ADAPTER_INFO>(ResolveIpHelper().pGetAdaptersInfo); }
 
 LONG CountInterfaces(void) {
-    IP_INTERFACE_INFO* info = ReadSizedBlock<IP_INTERFACE_INFO>(GetInterfaceInfo);
+    IP_INTERFACE_INFO* info = ReadSizedBlock<IP_INTERFACE_INFO>(ResolveIpHelper().pGetInterfaceInfo);
     LONG count = info != nullptr ? info->NumAdapters : 0;
     free(info);
     return count;

@@ -1,22 +1,7 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 (g++-mingw-w64-x86-64).
-# The -posix compilers: std::mutex and std::thread need the posix thread model.
 # ctest runs the test programs under Debian's wine64 (the loader itself, not the wine wrapper script,
 # which would look for 32-bit Wine first). The WINEPREFIX is made by the tests (tests/windows).
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
-
 set(TAMSIL_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${TAMSIL_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TAMSIL_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${TAMSIL_MINGW_TRIPLET}-windres)
-set(CMAKE_NM ${TAMSIL_MINGW_TRIPLET}-nm CACHE FILEPATH "nm of the cross binutils")
-set(CMAKE_OBJDUMP ${TAMSIL_MINGW_TRIPLET}-objdump CACHE FILEPATH "objdump of the cross binutils")
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TAMSIL_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
 set(TAMSIL_WINE_LOADER /usr/lib/wine/wine64 CACHE FILEPATH "Wine's 64-bit loader")
-set(CMAKE_CROSSCOMPILING_EMULATOR ${TAMSIL_WINE_LOADER})
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)

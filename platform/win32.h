@@ -20,6 +20,7 @@
 #include "linux/win32_security.h"
 #include "linux/win32_services.h"
 #include "linux/win32_threads.h"
+#include "linux/win32_modules.h"
 #include "linux/win32_com.h"
 #endif
 

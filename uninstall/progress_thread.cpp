@@ -13,12 +13,15 @@ constexpr DWORD kPollPause = 10;     // ms between looks at the flags: no spinni
 // One dot if the removal is busy now; *pStep is then the number of steps ended so far. The look and the write
 // are one step against EndProgressStep, so the dot cannot land after the mark that ends the step.
 bool WriteDotWhileBusy(unsigned* pStep) {
-    std::lock_guard<std::mutex> guard(ProgressDotLock);
-    if (!ProgressBusy) return false;
-    printf(".");
-    fflush(stdout);  // the dot is seen now, not at the next line end
-    *pStep = nProgressStepsEnded;
-    return true;
+    EnterCriticalSection(&ProgressDotLock);
+    bool bBusy = ProgressBusy;
+    if (bBusy) {
+        printf(".");
+        fflush(stdout);  // the dot is seen now, not at the next line end
+        *pStep = nProgressStepsEnded;
+    }
+    LeaveCriticalSection(&ProgressDotLock);
+    return bBusy;
 }
 
 }  // namespace

@@ -7,11 +7,17 @@ const WCHAR PacketDriverComponentId[] = WTEXT("Larkspire");
 
 std::atomic<bool> ProgressRunning{true};
 std::atomic<bool> ProgressBusy{false};
-std::mutex ProgressDotLock;
+CRITICAL_SECTION ProgressDotLock;
+namespace {
+struct ProgressDotLockAtLoad {
+    ProgressDotLockAtLoad() { InitializeCriticalSection(&ProgressDotLock); }
+} progressDotLockAtLoad;
+}  // namespace
 std::atomic<unsigned> nProgressStepsEnded{0};
 
 void EndProgressStep() {
-    std::lock_guard<std::mutex> guard(ProgressDotLock);
+    EnterCriticalSection(&ProgressDotLock);
     ProgressBusy = false;
     ++nProgressStepsEnded;
+    LeaveCriticalSection(&ProgressDotLock);
 }

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 
 #include "platform/win32.h"
 
@@ -17,7 +16,9 @@ extern std::atomic<bool> ProgressBusy;
 
 // Held by the progress thread from its look at ProgressBusy until its dot is written, and by the removal while
 // it clears ProgressBusy: a dot seen busy is on the console before the mark that closes the step, never later.
-extern std::mutex ProgressDotLock;
+// A critical section, not std::mutex: the program runs on NT 4.0, and the C++ run-time's posix threads would
+// import calls that came with later Windows. It exists before main runs.
+extern CRITICAL_SECTION ProgressDotLock;
 // Busy steps ended so far: the progress thread cuts its wait for the next dot short when a step ends.
 extern std::atomic<unsigned> nProgressStepsEnded;
 

@@ -1,17 +1,25 @@
 # Checks a Windows artefact's export and import tables, read with the mingw objdump (-p) and nm.
 #
 #   cmake -DOBJDUMP=<objdump> -DNM=<nm> -DFILE=<tamsil.dll|ousterling.exe> -DFULL_DEF=<cmake/tamsil-i686.def>
-#         [-DEXTRA_IMPORTS=ole32] [-DREQUIRE_ALL=ON] -P check_pe_tables.cmake
+#         [-DEXTRA_IMPORTS=ole32] [-DREQUIRE_ALL=ON] [-DCC=<mingw gcc> -DLATER=<later_system_calls.txt>
+#         -DWORK_DIR=<dir>] [-DWINDRES=<windres> -DVERSION=<x.y.z>] -P check_pe_tables.cmake
 #
 # tamsil.dll: every JNI export that the library defines is exported under exactly the names a JVM looks up,
 #   32-bit: _Java_..._<m>@N (N from the full .def, the stack bytes of the arguments) and Java_..._<m>;
 #   64-bit: Java_..._<m> only.
 #   No other name is exported. An export the DLL defines (nm) but does not export fails; one it does not define
 #   yet is listed, and fails only with REQUIRE_ALL.
-# Both: every imported DLL is a system DLL of the allowlist (case-insensitive).
+# Both: every imported DLL is a system DLL of the allowlist (case-insensitive), and every imported call exists
+#   on the oldest Windows of the file's architecture: NT 4.0 for 32-bit, Windows Server 2003 SP1 (the first
+#   x64 Windows) for 64-bit. A call is later when LATER lists it with a later version, or when the mingw-w64
+#   headers do not declare it for that version (CC compiles a reference to every imported system call with
+#   _WIN32_WINNT set to it).
+# Both, with WINDRES: the version resource, read back from the file, names the product "Network Vorel", the
+#   file by its own name, a description, and VERSION as the file and product version (fixed and text).
 # A FILE that does not exist prints TAMSIL-CHECK-SKIPPED (the test's SKIP_REGULAR_EXPRESSION).
 cmake_minimum_required(VERSION 3.20)
-set(ALLOWED_IMPORTS KERNEL32 ADVAPI32 USER32 IPHLPAPI msvcrt ${EXTRA_IMPORTS})
+# No IPHLPAPI: NT 4.0 has none, and the library looks it up at run time.
+set(ALLOWED_IMPORTS KERNEL32 ADVAPI32 USER32 msvcrt ${EXTRA_IMPORTS})
 
 if(NOT FILE OR NOT EXISTS "${FILE}")
   message("TAMSIL-CHECK-SKIPPED: no Windows build to check ('${FILE}' does not exist; "
@@ -56,6 +64,106 @@ foreach(_line ${_imports})
 endforeach()
 string(REPLACE ";" " " _imported_text "${_imported}")
 message("${FILE} (${_bits}-bit) imports: ${_imported_text}")
+
+# ---- Imported calls: each exists on the oldest Windows of this architecture ----
+if(_bits EQUAL 32)
+  set(_floor 0x0400)
+  set(_floor_name "Windows NT 4.0")
+else()
+  set(_floor 0x0502)
+  set(_floor_name "Windows Server 2003 SP1 x64")
+endif()
+# "DLL call" pairs from the import tables.
+set(_calls "")
+string(REGEX MATCHALL "DLL Name: [^\n]+\n[^\n]*\n([ \t]+[0-9a-fA-F]+[ \t]+[0-9]+[ \t]+[A-Za-z0-9_@?$]+\n)*" _blocks "${_dump}")
+foreach(_block ${_blocks})
+  string(REGEX MATCH "^DLL Name: *([^\n.]+)" _ "${_block}")
+  string(TOUPPER "${CMAKE_MATCH_1}" _dll)
+  string(REGEX MATCHALL "\n[ \t]+[0-9a-fA-F]+[ \t]+[0-9]+[ \t]+[A-Za-z0-9_@?$]+" _rows "${_block}")
+  foreach(_row ${_rows})
+    string(REGEX REPLACE "^.*[ \t]([A-Za-z0-9_@?$]+)$" "\\1" _call "${_row}")
+    list(APPEND _calls "${_dll} ${_call}")
+  endforeach()
+endforeach()
+list(LENGTH _calls _call_count)
+if(_call_count EQUAL 0 AND _imported)
+  message(FATAL_ERROR "could not read the imported calls of ${FILE}")
+endif()
+if(LATER)
+  file(STRINGS ${LATER} _later_lines REGEX "^[A-Za-z0-9]+ [^ ]+ 0x[0-9A-Fa-f]+")
+  foreach(_line ${_later_lines})
+    string(REPLACE " " ";" _fields "${_line}")
+    list(GET _fields 0 _ldll)
+    list(GET _fields 1 _lcall)
+    list(GET _fields 2 _lversion)
+    string(TOUPPER "${_ldll}" _ldll)
+    set(_lversion_text ${_lversion})
+    math(EXPR _lversion "${_lversion}")
+    math(EXPR _floor_value "${_floor}")
+    if(_lversion LESS_EQUAL _floor_value)
+      continue()
+    endif()
+    string(REPLACE "*" "[A-Za-z0-9_@?$]*" _pattern "${_lcall}")
+    foreach(_entry ${_calls})
+      if(_entry MATCHES "^${_ldll} (${_pattern})$")
+        fail("imports ${_entry}, which came after ${_floor_name} (${_lcall} ${_lversion_text} in ${LATER})")
+      endif()
+    endforeach()
+  endforeach()
+endif()
+if(CC AND WORK_DIR)
+  # The headers' own verdict for the system DLLs' calls (the C run-time's headers know no versions).
+  set(_probe "#define _WIN32_WINNT ${_floor}\n#define WINVER ${_floor}\n#include <windows.h>\n#include <objbase.h>\n")
+  string(APPEND _probe "void* volatile probe[] = {\n")
+  set(_probed 0)
+  foreach(_entry ${_calls})
+    if(NOT _entry MATCHES "^MSVCRT ")
+      string(REGEX REPLACE "^[^ ]+ " "" _call "${_entry}")
+      string(APPEND _probe "  (void*)&${_call},\n")
+      math(EXPR _probed "${_probed} + 1")
+    endif()
+  endforeach()
+  string(APPEND _probe "};\n")
+  file(MAKE_DIRECTORY ${WORK_DIR})
+  get_filename_component(_base "${FILE}" NAME)
+  set(_source ${WORK_DIR}/${_base}.imports.c)
+  file(WRITE ${_source} "${_probe}")
+  execute_process(COMMAND ${CC} -c ${_source} -o ${_source}.o RESULT_VARIABLE _rc ERROR_VARIABLE _err OUTPUT_QUIET)
+  if(NOT _rc EQUAL 0)
+    string(REGEX MATCHALL "[^a-zA-Z0-9_]([A-Za-z0-9_]+)[^a-zA-Z0-9_]* undeclared" _undeclared "${_err}")
+    if(NOT _undeclared)
+      message(FATAL_ERROR "${CC} could not compile the import probe ${_source}:\n${_err}")
+    endif()
+    foreach(_hit ${_undeclared})
+      string(REGEX REPLACE "^.([A-Za-z0-9_]+).* undeclared$" "\\1" _call "${_hit}")
+      fail("imports ${_call}, which the headers do not declare for ${_floor_name} (_WIN32_WINNT ${_floor})")
+    endforeach()
+  endif()
+  message("${FILE}: ${_probed} system calls compiled against ${_floor_name}")
+endif()
+
+# ---- Version resource ----
+if(WINDRES)
+  get_filename_component(_own_name "${FILE}" NAME)
+  execute_process(COMMAND ${WINDRES} -i ${FILE} -O rc OUTPUT_VARIABLE _rc_text RESULT_VARIABLE _rc ERROR_VARIABLE _err)
+  if(NOT _rc EQUAL 0 OR NOT _rc_text MATCHES "VERSIONINFO")
+    fail("has no version resource (${WINDRES}: ${_err})")
+  else()
+    string(REPLACE "." ", " _fixed "${VERSION}")
+    foreach(_wanted_line "FILEVERSION ${_fixed}, 0" "PRODUCTVERSION ${_fixed}, 0"
+                         "VALUE \"ProductName\", \"Network Vorel\"" "VALUE \"FileVersion\", \"${VERSION}\""
+                         "VALUE \"ProductVersion\", \"${VERSION}\"" "VALUE \"OriginalFilename\", \"${_own_name}\"")
+      string(FIND "${_rc_text}" "${_wanted_line}" _at)
+      if(_at EQUAL -1)
+        fail("version resource lacks: ${_wanted_line}")
+      endif()
+    endforeach()
+    if(NOT _rc_text MATCHES "VALUE \"FileDescription\", \"[^\"]+\"")
+      fail("version resource has no file description")
+    endif()
+    message("${FILE}: version resource ${VERSION}")
+  endif()
+endif()
 
 # ---- Exports: the names after "[Ordinal/Name Pointer] Table", up to the next blank line ----
 set(_exported "")

@@ -1,0 +1,23 @@
+# tamsil_product_file(<target> <description> <original file name>): what a shipped Windows file carries. A
+# VERSIONINFO resource with the project's version, which Explorer's properties, installers and support scripts
+# read; and no link time stamp, so that the same sources give the same bytes. Elsewhere nothing.
+if(WIN32)
+  enable_language(RC)
+endif()
+function(tamsil_product_file target description file_name)
+  if(NOT WIN32)
+    return()
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)
+  set(TAMSIL_FILE_DESCRIPTION "${description}")
+  set(TAMSIL_ORIGINAL_FILENAME "${file_name}")
+  get_target_property(_type ${target} TYPE)
+  if(_type STREQUAL "SHARED_LIBRARY")
+    set(TAMSIL_FILE_TYPE VFT_DLL)
+  else()
+    set(TAMSIL_FILE_TYPE VFT_APP)
+  endif()
+  set(_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/cmake/windows/version.rc.in ${_rc} @ONLY)
+  target_sources(${target} PRIVATE ${_rc})
+endfunction()

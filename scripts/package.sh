@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Makes the release that the Java application's developers download:
+#   dist/network-vorel-native-<version>.zip
+#     network-vorel-native-<version>/tamsil.dll, ousterling.exe   i686, the product (32-bit JVMs, NT 4.0 and later)
+#     network-vorel-native-<version>/x86_64/tamsil.dll, ousterling.exe   for 64-bit JVMs
+#     network-vorel-native-<version>/README.txt, SHA256SUMS
+# The version is the project's (CMakeLists.txt). Reproducible: the same sources give the same bytes. The product
+# files carry no time stamp or build path; the archive's times are SOURCE_DATE_EPOCH (by default the time of
+# the last commit), its entries sorted, without owners or extra fields.
+# Usage: scripts/package.sh [output directory, default dist/]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(mkdir -p "${1:-$root/dist}" && cd "${1:-$root/dist}" && pwd)
+bash "$root/scripts/setup.sh" >&2
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$root" log -1 --format=%ct 2>/dev/null || echo 315532800)
+fi
+export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
+version=$(sed -n 's/^project(NetworkVorelNative VERSION \([0-9.]*\) .*/\1/p' "$root/CMakeLists.txt")
+[ -n "$version" ] || { echo "package.sh: no project version in CMakeLists.txt" >&2; exit 1; }
+name=network-vorel-native-$version
+work=$root/build-release
+
+# The product files alone (no tests), with the win32 thread model.
+for arch in i686 x86_64; do
+  cmake -S "$root" -B "$work/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$arch.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DTAMSIL_TESTS=OFF >&2
+  cmake --build "$work/$arch" -j "$(nproc 2>/dev/null || echo 2)" --target tamsil ousterling >&2
+done
+
+stage=$work/stage
+rm -rf "$stage"
+mkdir -p "$stage/$name/x86_64"
+cp "$work/i686/tamsil.dll" "$work/i686/ousterling.exe" "$stage/$name/"
+cp "$work/x86_64/tamsil.dll" "$work/x86_64/ousterling.exe" "$stage/$name/x86_64/"
+# Windows line ends: the text is read with Notepad as often as not.
+sed "s/@VERSION@/$version/; s/\$/\r/" "$root/scripts/release-readme.txt" >"$stage/$name/README.txt"
+(cd "$stage/$name" && sha256sum tamsil.dll ousterling.exe x86_64/tamsil.dll x86_64/ousterling.exe README.txt |
+  sed 's/$/\r/' >SHA256SUMS)
+
+find "$stage" -type d -exec chmod 755 {} +
+find "$stage" -type f -exec chmod 644 {} +
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
+zip_file=$out/$name.zip
+rm -f "$zip_file"
+(cd "$stage" && find "$name" -type f | sort | zip -X -D -q -9 "$zip_file" -@)
+echo "$zip_file"
+(cd "$out" && sha256sum "$name.zip")

@@ -11,9 +11,6 @@
 // FreeOnExit comes last.
 #include "win32.h"
 
-#include <winioctl.h>
-#include <winternl.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
@@ -25,182 +22,30 @@
 #include <vector>
 
 #include "support/storage_blocks.h"
-#include "windows/driver/test_driver_control.h"
 #include "windows/registry_seed.h"
 #include "windows/win32/jni_harness.h"
+#include "windows/win32/test_driver_setup.h"
 
 namespace {
 
+using namespace testdriver;
 using storageblocks::Block;
 using storageblocks::Bytes;
 using storageblocks::Frame;
 
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\NetVorel";
-const char kLinkage[] = "SYSTEM\\CurrentControlSet\\Services\\NetVorel\\Linkage";
 const char kTestCardKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\0";
 const char kTestCardDevice[] = "\\Device\\NetVorel_TestCard0";
 const char kTestCardDescription[] = "NetVorel test card";
-const char kDriverFile[] = "netvorel_test.sys";
 constexpr ULONG kStatusUnsuccessful = 0xC0000001;
-
-// ---- What Windows does for DefineDosDevice(DDD_RAW_TARGET_PATH): a symbolic link \??\<name> -> target ----
-// Wine 8.0's own DefineDosDeviceW overruns a 15-character buffer with names like Packet_NetVorel_<id>, so under
-// Wine tamsil.dll's imports of DefineDosDeviceA/W come here. A link lives while its handle is open; defining a
-// name again replaces it.
-struct DosDeviceCall {
-    DWORD flags;
-    std::string device;
-    std::string target;
-};
-std::vector<DosDeviceCall> g_defined;
-std::map<std::string, HANDLE> g_links;
-
-using NtCreateSymbolicLinkObjectFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PUNICODE_STRING);
-
-BOOL DefineLink(DWORD flags, const std::string& device, const std::string& target) {
-    g_defined.push_back({flags, device, target});
-    if (flags != DDD_RAW_TARGET_PATH) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    auto create = reinterpret_cast<NtCreateSymbolicLinkObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
-    std::wstring name = L"\\??\\", to;
-    for (char c : device) name += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    for (char c : target) to += static_cast<wchar_t>(static_cast<unsigned char>(c));
-    UNICODE_STRING nameString{static_cast<USHORT>(name.size() * 2), static_cast<USHORT>(name.size() * 2), name.data()};
-    UNICODE_STRING targetString{static_cast<USHORT>(to.size() * 2), static_cast<USHORT>(to.size() * 2), to.data()};
-    OBJECT_ATTRIBUTES attributes{};
-    attributes.Length = sizeof attributes;
-    attributes.ObjectName = &nameString;
-    attributes.Attributes = OBJ_CASE_INSENSITIVE;
-    if (auto old = g_links.find(device); old != g_links.end()) {
-        CloseHandle(old->second);
-        g_links.erase(old);
-    }
-    HANDLE link = nullptr;
-    NTSTATUS status = create(&link, 0xF0001 /* SYMBOLIC_LINK_ALL_ACCESS */, &attributes, &targetString);
-    if (status < 0) {
-        SetLastError(ERROR_INVALID_NAME);
-        return FALSE;
-    }
-    g_links[device] = link;
-    return TRUE;
-}
-
-BOOL WINAPI DefineDosDeviceALinked(DWORD flags, LPCSTR device, LPCSTR target) {
-    return DefineLink(flags, device != nullptr ? device : "", target != nullptr ? target : "");
-}
-
-BOOL WINAPI DefineDosDeviceWLinked(DWORD flags, LPCWSTR device, LPCWSTR target) {
-    auto narrow = [](LPCWSTR text) {
-        std::string out;
-        for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
-        return out;
-    };
-    return DefineLink(flags, narrow(device), narrow(target));
-}
-
-// ---- The driver, installed and scripted ----
-std::string ProgramDirectory() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, n);
-    return text.substr(0, text.find_last_of('\\') + 1);
-}
-
-// Waits until `service` reports `wanted`; false after 10 s.
-bool WaitForServiceState(SC_HANDLE service, DWORD wanted) {
-    for (int i = 0; i < 1000; ++i) {
-        SERVICE_STATUS status{};
-        if (!QueryServiceStatus(service, &status)) return false;
-        if (status.dwCurrentState == wanted) return true;
-        Sleep(10);
-    }
-    return false;
-}
-
-// The Service Control Manager may answer 1055 (database locked) right after the prefix is made: try again.
-template <typename Call>
-auto RetryWhileLocked(Call call) {
-    for (int i = 0;; ++i) {
-        auto result = call();
-        if (result || GetLastError() != ERROR_SERVICE_DATABASE_LOCKED || i == 100) return result;
-        Sleep(100);
-    }
-}
-
-// Copies the driver into system32\drivers (the 64-bit one: a 32-bit program's view is redirected), registers
-// it as the kernel service NetVorel, writes its Linkage Export and starts it. An empty string when it runs.
-std::string InstallDriver(const std::vector<std::string>& exports) {
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    PVOID redirection = nullptr;
-    BOOL redirected = Wow64DisableWow64FsRedirection(&redirection);
-    BOOL copied = CopyFileA((ProgramDirectory() + kDriverFile).c_str(),
-                            (std::string(windows) + "\\system32\\drivers\\" + kDriverFile).c_str(), FALSE);
-    DWORD copyError = GetLastError();
-    if (redirected) Wow64RevertWow64FsRedirection(redirection);
-    if (!copied) return "copying the driver failed with " + std::to_string(copyError);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) return "OpenSCManager failed with " + std::to_string(GetLastError());
-    SC_HANDLE service = RetryWhileLocked([&] {
-        return CreateServiceA(manager, NETVOREL_TEST_SERVICE, NETVOREL_TEST_SERVICE, SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
-                              (std::string("\\SystemRoot\\system32\\drivers\\") + kDriverFile).c_str(), nullptr, nullptr,
-                              nullptr, nullptr, nullptr);
-    });
-    if (service == nullptr && GetLastError() == ERROR_SERVICE_EXISTS) {
-        // Left by an earlier run in this prefix: stopped, so that it reads the new Export as it starts.
-        service = OpenServiceA(manager, NETVOREL_TEST_SERVICE, SERVICE_ALL_ACCESS);
-        SERVICE_STATUS status{};
-        if (service != nullptr && ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitForServiceState(service, SERVICE_STOPPED);
-    }
-    std::string error;
-    if (service == nullptr) {
-        error = "CreateService failed with " + std::to_string(GetLastError());
-    } else if (registryseed::SetMultiString(kLinkage, "Export", exports) != ERROR_SUCCESS) {
-        error = "writing Linkage Export failed";
-    } else if (!RetryWhileLocked([&] { return StartServiceA(service, 0, nullptr); })) {
-        error = "StartService failed with " + std::to_string(GetLastError());
-    }
-    if (service != nullptr) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
-    return error;
-}
-
-void RemoveDriver() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) return;
-    if (SC_HANDLE service = OpenServiceA(manager, NETVOREL_TEST_SERVICE, SERVICE_ALL_ACCESS)) {
-        SERVICE_STATUS status{};
-        if (ControlService(service, SERVICE_CONTROL_STOP, &status)) WaitForServiceState(service, SERVICE_STOPPED);
-        DeleteService(service);
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    registryseed::DeleteTree(kLinkage);
-}
-
-HANDLE g_control = INVALID_HANDLE_VALUE;
-
-bool Control(DWORD code, const void* in, DWORD inBytes, void* out, DWORD outBytes) {
-    DWORD returned = 0;
-    return DeviceIoControl(g_control, code, const_cast<void*>(in), inBytes, out, outBytes, &returned, nullptr) != FALSE;
-}
 
 // The next read of a packet device delivers `block` (`repeats` reads; 0: every read), or fails with `status`.
 void Queue(const Bytes& block, ULONG status = 0, ULONG repeats = 1) {
-    Bytes in(sizeof(NETVOREL_TEST_READ));
-    NETVOREL_TEST_READ read{status, repeats};
-    std::memcpy(in.data(), &read, sizeof read);
-    in.insert(in.end(), block.begin(), block.end());
-    ASSERT_TRUE(Control(IOCTL_NETVOREL_TEST_QUEUE, in.data(), static_cast<DWORD>(in.size()), nullptr, 0)) << GetLastError();
+    ASSERT_TRUE(testdriver::Queue(block, status, repeats)) << GetLastError();
 }
 
 NETVOREL_TEST_STATE DriverState() {
     NETVOREL_TEST_STATE state{};
-    EXPECT_TRUE(Control(IOCTL_NETVOREL_TEST_STATE, nullptr, 0, &state, sizeof state)) << GetLastError();
+    EXPECT_TRUE(testdriver::QueryDriver(&state)) << GetLastError();
     return state;
 }
 
@@ -236,11 +81,10 @@ protected:
         for (const auto& name : IpHelperAdapters(true)) exports.push_back("\\Device\\NetVorel_" + name);
         setupError_ = InstallDriver(exports);
         if (!setupError_.empty()) return;
-        g_control = CreateFileA(NETVOREL_TEST_CONTROL_FILE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (g_control == INVALID_HANDLE_VALUE) setupError_ = "opening the control device failed with " + std::to_string(GetLastError());
+        setupError_ = OpenControlDevice();
     }
     static void TearDownTestSuite() {
-        if (g_control != INVALID_HANDLE_VALUE) CloseHandle(g_control);
+        CloseControlDevice();
         if (RunningOnWine()) RemoveDriver();
         registryseed::DeleteTree(kTestCardKey);
     }
@@ -248,7 +92,7 @@ protected:
         JniHarnessBase::SetUp();
         if (!RunningOnWine()) GTEST_SKIP() << "the test driver is installed under Wine only";
         ASSERT_EQ(setupError_, "");
-        ASSERT_TRUE(Control(IOCTL_NETVOREL_TEST_RESET, nullptr, 0, nullptr, 0));
+        ASSERT_TRUE(ResetDriver());
         g_defined.clear();
     }
 
@@ -419,7 +263,7 @@ TEST_F(PacketDriver, Delivery_FailedAndEmptyReadsAreRetriedEvery10msAndFramesFlo
     EXPECT_LE(failedReads, static_cast<ULONG>(elapsedMs / 8 + 2)) << "reads in " << elapsedMs << " ms";
     EXPECT_FALSE(call->done);
     // Then a read of 0 bytes, also retried, then a block.
-    ASSERT_TRUE(Control(IOCTL_NETVOREL_TEST_RESET, nullptr, 0, nullptr, 0));
+    ASSERT_TRUE(ResetDriver());
     Bytes e = Frame(42, 5);
     Queue(Bytes());
     Queue(Block({e}));

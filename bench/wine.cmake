@@ -11,6 +11,7 @@ if(WIN32 AND TAMSIL_TESTS AND CMAKE_CROSSCOMPILING_EMULATOR)
   tamsil_static_runtime(wine_driver_bench)
   # The driver is built with the tests (tests/windows/driver); the program finds it and tamsil.dll beside it.
   add_dependencies(wine_driver_bench tamsil netvorel_test_driver)
+  set_property(TARGET wine_driver_bench APPEND PROPERTY LINK_DEPENDS $<TARGET_FILE:tamsil>)
   add_custom_command(TARGET wine_driver_bench POST_BUILD
                      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:tamsil>
                              ${CMAKE_BINARY_DIR}/tests/windows/win32/netvorel_test.sys ${_bench_dir})

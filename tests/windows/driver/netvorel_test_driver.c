@@ -91,6 +91,7 @@ static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp) {
     KIRQL irql;
     if (device == controlDevice) return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     KeAcquireSpinLock(&lock, &irql);
+    state.readDevice = *(PULONG)device->DeviceExtension;
     if (!IsListEmpty(&queue)) {
         Fill(irp);
         KeReleaseSpinLock(&lock, irql);

@@ -30,6 +30,7 @@ typedef struct {
     ULONG inputBytes;
     ULONG outputBytes;
     ULONG pendingReads;  // reads waiting in the driver now
+    ULONG readDevice;    // the device of the latest read: its place in Export
     ULONG queued;        // entries not yet taken
     ULONG readsServed;   // reads completed from the queue since the last reset
 } NETVOREL_TEST_STATE;

@@ -319,7 +319,10 @@ TEST_F(PacketDriver, Start_IpHelperPathWhileAReadPendsOnTheRegistryCard) {
     EXPECT_EQ(state.data, 0x20u);
     EXPECT_EQ(state.inputBytes, 12u);
     EXPECT_EQ(state.outputBytes, 12u);
-    ASSERT_TRUE(ReadPending()) << "the waiting call reads from the new device";
+    ASSERT_TRUE(WaitUntil([] {
+        NETVOREL_TEST_STATE now = DriverState();
+        return now.pendingReads == 1 && now.readDevice == 2;
+    })) << "the old device's read ended, and the waiting call reads from the new device";
     EXPECT_FALSE(call->done);
     Bytes f = Frame(70, 8);
     Queue(Block({f}));

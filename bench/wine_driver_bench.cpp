@@ -7,8 +7,8 @@
 //
 //   wine_driver_bench [--rounds R] [--reads N]     (in a Wine prefix; bench/wine_driver_bench.sh makes one)
 //
-// For 64- and 1514-byte frames in full 491,520-byte blocks; R rounds (default 5) of N block reads each
-// (default 300), the two loops alternating within a round; medians, and the median of the rounds' ratios.
+// For 64- and 1514-byte frames in full 491,520-byte blocks; R rounds (default 7) of N blocks each (default
+// 1000), the two alternating block by block; medians, and the median of the rounds' ratios.
 #include "win32.h"
 
 #include <jni.h>
@@ -73,15 +73,17 @@ Bytes FullBlock(size_t frameBytes, size_t* frames) {
     return storageblocks::Block(list);
 }
 
-double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
-
-// The driver's own rate: `reads` block reads on `device`, frames per second.
-double ReadLoop(HANDLE device, int reads, size_t framesPerBlock) {
+// One round: `reads` times, one block read on `device` alone, then one block's frames through GetFrameFromDriver
+// (which reads the block itself) into a 1514-byte array. The two alternate block by block, so that both see the
+// same machine; each one's time is summed apart. Frames per second of each into *driver and *library.
+void Round(HANDLE device, FrameFn getFrame, int reads, size_t framesPerBlock, size_t frameBytes, double* driver, double* library) {
     std::vector<unsigned char> buffer(kStorageBytes);
+    JavaArray array{std::vector<jbyte>(1514)};
     OVERLAPPED overlapped{};
     overlapped.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    auto start = Clock::now();
+    Clock::duration readTime{}, deliveryTime{};
     for (int i = 0; i < reads; ++i) {
+        auto start = Clock::now();
         DWORD bytes = 0;
         overlapped.Offset = overlapped.OffsetHigh = 0;
         if (!ReadFile(device, buffer.data(), kStorageBytes, &bytes, &overlapped) && GetLastError() != ERROR_IO_PENDING) {
@@ -92,24 +94,22 @@ double ReadLoop(HANDLE device, int reads, size_t framesPerBlock) {
             std::fprintf(stderr, "the read failed with %lu\n", GetLastError());
             std::exit(1);
         }
-    }
-    double seconds = Seconds(start);
-    CloseHandle(overlapped.hEvent);
-    return static_cast<double>(reads) * static_cast<double>(framesPerBlock) / seconds;
-}
-
-// The library's rate: `frames` GetFrameFromDriver calls into a 1514-byte array, frames per second.
-double DeliveryLoop(FrameFn getFrame, size_t frames, size_t frameBytes) {
-    JavaArray array{std::vector<jbyte>(1514)};
-    auto start = Clock::now();
-    for (size_t i = 0; i < frames; ++i) {
-        jint length = getFrame(&g_env, nullptr, reinterpret_cast<jbyteArray>(&array), 1514);
-        if (length != static_cast<jint>(frameBytes)) {
-            std::fprintf(stderr, "frame %zu: length %ld, not %zu\n", i, static_cast<long>(length), frameBytes);
-            std::exit(1);
+        auto read = Clock::now();
+        for (size_t f = 0; f < framesPerBlock; ++f) {
+            jint length = getFrame(&g_env, nullptr, reinterpret_cast<jbyteArray>(&array), 1514);
+            if (length != static_cast<jint>(frameBytes)) {
+                std::fprintf(stderr, "frame %zu: length %ld, not %zu\n", f, static_cast<long>(length), frameBytes);
+                std::exit(1);
+            }
         }
+        auto delivered = Clock::now();
+        readTime += read - start;
+        deliveryTime += delivered - read;
     }
-    return static_cast<double>(frames) / Seconds(start);
+    CloseHandle(overlapped.hEvent);
+    double frames = static_cast<double>(reads) * static_cast<double>(framesPerBlock);
+    *driver = frames / std::chrono::duration<double>(readTime).count();
+    *library = frames / std::chrono::duration<double>(deliveryTime).count();
 }
 
 double Median(std::vector<double> values) {
@@ -121,7 +121,7 @@ double Median(std::vector<double> values) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int rounds = 5, reads = 300;
+    int rounds = 7, reads = 1000;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--rounds") == 0) rounds = std::atoi(argv[i + 1]);
         if (std::strcmp(argv[i], "--reads") == 0) reads = std::atoi(argv[i + 1]);
@@ -178,21 +178,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "queueing a %zu-byte block failed with %lu\n", block.size(), GetLastError());
             return 1;
         }
-        // Warm-up; it leaves the library's block in hand used up.
-        ReadLoop(device, 10, framesPerBlock);
-        DeliveryLoop(getFrame, 10 * framesPerBlock, frameBytes);
+        double driverRate = 0, libraryRate = 0;
+        Round(device, getFrame, 10, framesPerBlock, frameBytes, &driverRate, &libraryRate);  // warm-up
         std::vector<double> driver, library_, ratios;
         for (int r = 0; r < rounds; ++r) {
-            driver.push_back(ReadLoop(device, reads, framesPerBlock));
-            library_.push_back(DeliveryLoop(getFrame, static_cast<size_t>(reads) * framesPerBlock, frameBytes));
-            ratios.push_back(library_.back() / driver.back());
+            Round(device, getFrame, reads, framesPerBlock, frameBytes, &driverRate, &libraryRate);
+            driver.push_back(driverRate);
+            library_.push_back(libraryRate);
+            ratios.push_back(libraryRate / driverRate);
         }
         std::printf("| %zu bytes | %zu | %.0f | %.0f | %.2f | %.2f-%.2f |\n", frameBytes, framesPerBlock, Median(driver),
                     Median(library_), Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
                     *std::max_element(ratios.begin(), ratios.end()));
         std::fflush(stdout);
     }
-    std::printf("\n%d rounds of %d block reads each; %s build.\n", rounds, reads, sizeof(void*) == 4 ? "i686" : "x86_64");
+    std::printf("\n%d rounds of %d blocks each way; %s build.\n", rounds, reads, sizeof(void*) == 4 ? "i686" : "x86_64");
     CloseHandle(device);
     freeOnExit(&g_env, nullptr);
     testdriver::CloseControlDevice();

@@ -15,7 +15,6 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <thread>

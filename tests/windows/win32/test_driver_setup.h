@@ -194,7 +194,6 @@ inline bool Control(DWORD code, const void* in, DWORD inBytes, void* out, DWORD 
     return DeviceIoControl(g_control, code, const_cast<void*>(in), inBytes, out, outBytes, &returned, nullptr) != FALSE;
 }
 
-
 // The next read of a packet device delivers `block` (`repeats` reads; 0: every read until a reset), or fails
 // with `status`. False when the driver refused it.
 inline bool Queue(const Bytes& block, ULONG status = 0, ULONG repeats = 1) {

@@ -42,6 +42,9 @@ case $action in
     # Windows without a display: Wine's null graphics driver. Message boxes are then real windows that the tests
     # find and answer (without it, MessageBox fails at once with 1400 and no box exists to check).
     "$loader" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >>"$log" 2>&1
+    # A test program that crashes ends with Wine's backtrace on standard error. By default winedbg would wait on
+    # its crash dialogue, a window nobody sees here, until the test's time limit.
+    "$loader" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >>"$log" 2>&1
     if [ "$arch" = win32 ]; then
       # A 32-bit service program needs tens of seconds to reach StartServiceCtrlDispatcher under qemu; the
       # Service Control Manager gives up after its pipe time-out, seconds by default. Read when services.exe

@@ -1,0 +1,363 @@
+// The capture path of tamsil.dll on a real Win32 I/O stack: a packet driver of our own (tests/windows/driver),
+// installed in Wine's kernel-driver host as the service NetVorel, and tamsil.dll called as a JVM calls it (the
+// JNI harness). Every Win32 call the library makes -- the DOS name, the overlapped open, the OID request, the
+// block reads and their completion, the close that ends a pending read -- goes through Wine's I/O manager to
+// the driver. The test scripts what the driver's reads deliver through the driver's control device.
+//
+// Not shown here: the exclusive open. Wine does not enforce it (a second open of an exclusive device succeeds),
+// so that case stays for Windows itself.
+//
+// The library's state lives for the whole process, as in a JVM: the cases run in the order written, and
+// FreeOnExit comes last.
+#include "win32.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/storage_blocks.h"
+#include "windows/registry_seed.h"
+#include "windows/win32/jni_harness.h"
+#include "windows/win32/test_driver_setup.h"
+
+namespace {
+
+using namespace testdriver;
+using storageblocks::Block;
+using storageblocks::Bytes;
+using storageblocks::Frame;
+
+const char kTestCardKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\\0";
+const char kTestCardDevice[] = "\\Device\\NetVorel_TestCard0";
+const char kTestCardDescription[] = "NetVorel test card";
+constexpr ULONG kStatusUnsuccessful = 0xC0000001;
+
+// The next read of a packet device delivers `block` (`repeats` reads; 0: every read), or fails with `status`.
+void Queue(const Bytes& block, ULONG status = 0, ULONG repeats = 1) {
+    ASSERT_TRUE(testdriver::Queue(block, status, repeats)) << GetLastError();
+}
+
+NETVOREL_TEST_STATE DriverState() {
+    NETVOREL_TEST_STATE state{};
+    EXPECT_TRUE(testdriver::QueryDriver(&state)) << GetLastError();
+    return state;
+}
+
+// Polls `condition` for up to 20 s (32-bit Wine under load is slow, never this slow).
+bool WaitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 4000; ++i) {
+        if (condition()) return true;
+        Sleep(5);
+    }
+    return condition();
+}
+
+bool ReadPending() {
+    return WaitUntil([] { return DriverState().pendingReads == 1; });
+}
+
+// Frame `n` of the stream: its number in the first 4 bytes, lengths varying from 1 to 1514.
+Bytes NumberedFrame(unsigned n) {
+    Bytes frame = Frame(1 + (n * 97) % 1514, static_cast<unsigned char>(n * 13));
+    for (size_t i = 0; i < 4 && i < frame.size(); ++i) frame[i] = static_cast<unsigned char>(n >> (8 * i));
+    return frame;
+}
+
+class PacketDriver : public JniHarnessBase {
+protected:
+    static void SetUpTestSuite() {
+        JniHarnessBase::SetUpTestSuite();
+        if (library_ == nullptr || !RunningOnWine()) return;
+        ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceALinked));
+        ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&DefineDosDeviceWLinked));
+        // The registry path's card, and a device for each adapter that the IP Helper lists.
+        std::vector<std::string> exports = {kTestCardDevice};
+        for (const auto& name : IpHelperAdapters(true)) exports.push_back("\\Device\\NetVorel_" + name);
+        setupError_ = InstallDriver(exports);
+        if (!setupError_.empty()) return;
+        setupError_ = OpenControlDevice();
+    }
+    static void TearDownTestSuite() {
+        CloseControlDevice();
+        if (RunningOnWine()) RemoveDriver();
+        registryseed::DeleteTree(kTestCardKey);
+    }
+    void SetUp() override {
+        JniHarnessBase::SetUp();
+        if (!RunningOnWine()) GTEST_SKIP() << "the test driver is installed under Wine only";
+        ASSERT_EQ(setupError_, "");
+        ASSERT_TRUE(ResetDriver());
+        g_defined.clear();
+    }
+
+    // One frame through GetFrameFromDriver into an array of `arrayLength` bytes (filled with 0x5A first).
+    jint Deliver(Bytes* frame, jint maxLength = 1514, jint arrayLength = 1514) {
+        jbyteArray array = jvm_->NewJavaArray(static_cast<size_t>(arrayLength), 0x5A);
+        jint length = Call<jint>("GetFrameFromDriver", array, maxLength);
+        const auto& bytes = jvm_->Bytes(array);
+        frame->assign(bytes.begin(), bytes.end());
+        return length;
+    }
+    // The bytes a delivery of `frame` leaves in an array of `arrayLength`: the frame cut to `maxLength`, then
+    // the array's own bytes.
+    static Bytes Delivered(const Bytes& frame, size_t maxLength = 1514, size_t arrayLength = 1514) {
+        Bytes out(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(std::min(frame.size(), maxLength)));
+        out.resize(arrayLength, 0x5A);
+        return out;
+    }
+
+    // A delivery call on a thread of its own, with that thread's JNIEnv, as the application's capture thread.
+    // The thread shares the record, so that a call that never ends is left behind rather than waited for.
+    struct Background {
+        std::thread thread;
+        std::atomic<bool> done{false};
+        jint length = -1;
+        Bytes frame;
+        std::vector<std::string> problems;
+        ~Background() {
+            if (thread.joinable()) thread.detach();
+        }
+        // Waits for the call's end; false if it has not ended within the wait.
+        bool Finish() {
+            if (!WaitUntil([this] { return done.load(); })) return false;
+            thread.join();
+            for (const auto& problem : problems) ADD_FAILURE() << "capture thread: " << problem;
+            return true;
+        }
+    };
+    static std::shared_ptr<Background> StartDelivery() {
+        auto call = std::make_shared<Background>();
+        call->thread = std::thread([call] {
+            FakeJvm jvm;
+            jbyteArray array = jvm.NewJavaArray(1514, 0x5A);
+            call->length = CallWith<jint>(jvm, "GetFrameFromDriver", array, static_cast<jint>(1514));
+            call->frame.assign(jvm.Bytes(array).begin(), jvm.Bytes(array).end());
+            call->problems = jvm.Problems();
+            call->done = true;
+        });
+        return call;
+    }
+
+    inline static std::string setupError_;
+};
+
+// ---- 1. Start ----
+TEST_F(PacketDriver, Start_RegistryPathOpensTheExportedDeviceAndSetsPromiscuousMode) {
+    // One card in the inventory: the Export the driver read at start, cut to the test card's device, which
+    // NetworkCards describes. Wine rewrites NetworkCards\1..n as it starts; 0 enumerates first.
+    ASSERT_EQ(registryseed::SetMultiString(kLinkage, "Export", {kTestCardDevice}), ERROR_SUCCESS);
+    ASSERT_EQ(registryseed::SetString(kTestCardKey, "Description", kTestCardDescription), ERROR_SUCCESS);
+    ASSERT_EQ(registryseed::SetString(kTestCardKey, "ServiceName", "TestCard0"), ERROR_SUCCESS);
+    std::string out;
+    ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0) << out;
+    EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n");
+    ASSERT_EQ(g_defined.size(), 1u);
+    EXPECT_EQ(g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
+    EXPECT_EQ(g_defined[0].device, "Packet_NetVorel_TestCard0");
+    EXPECT_EQ(g_defined[0].target, kTestCardDevice);
+    NETVOREL_TEST_STATE state = DriverState();
+    EXPECT_EQ(state.oidRequests, 1u);
+    EXPECT_EQ(state.oidDevice, 1u) << "the request reached the device of the name defined";
+    EXPECT_EQ(state.controlCode, 0x80000000u);
+    EXPECT_EQ(state.oid, 0x0001010Eu);
+    EXPECT_EQ(state.length, 4u);
+    EXPECT_EQ(state.data, 0x20u);
+    EXPECT_EQ(state.inputBytes, 12u);
+    EXPECT_EQ(state.outputBytes, 12u);
+    EXPECT_EQ(state.readsServed, 0u) << "nothing is read before the first delivery call";
+}
+
+// ---- 2. Delivery through real blocks ----
+TEST_F(PacketDriver, Delivery_EveryFrameIntactAndInOrderOverManyBlocks) {
+    // 24 blocks of 1 to 400 frames, one block of none among them (it leads straight to the next read).
+    unsigned next = 0;
+    std::vector<Bytes> stream;
+    for (int b = 0; b < 24; ++b) {
+        std::vector<Bytes> frames;
+        size_t count = b == 5 ? 0 : 1 + static_cast<size_t>(b * 173) % 400;
+        for (size_t i = 0; i < count; ++i) frames.push_back(NumberedFrame(next++));
+        stream.insert(stream.end(), frames.begin(), frames.end());
+        Queue(Block(frames));
+    }
+    Bytes frame;
+    for (size_t n = 0; n < stream.size(); ++n) {
+        jint length = Deliver(&frame);
+        ASSERT_EQ(length, static_cast<jint>(stream[n].size())) << "frame " << n;
+        ASSERT_EQ(frame, Delivered(stream[n])) << "frame " << n;
+    }
+    NETVOREL_TEST_STATE state = DriverState();
+    EXPECT_EQ(state.readsServed, 24u);
+    EXPECT_EQ(state.queued, 0u);
+}
+
+TEST_F(PacketDriver, Delivery_LongFramesAreCutToTheArray_EmptyAndLongestFramesPass) {
+    Bytes longest = Frame(65535, 3), cut = Frame(100, 7), small = Frame(3, 9);
+    Queue(Block({cut, Bytes(), longest, small}));
+    Bytes frame;
+    EXPECT_EQ(Deliver(&frame, 64, 80), 100) << "the full length, though only 64 bytes were copied";
+    EXPECT_EQ(frame, Delivered(cut, 64, 80));
+    EXPECT_EQ(Deliver(&frame, 64, 80), 0) << "the empty frame";
+    EXPECT_EQ(frame, Bytes(80, 0x5A));
+    EXPECT_EQ(Deliver(&frame, 65535, 65535), 65535);
+    EXPECT_EQ(frame, longest);
+    EXPECT_EQ(Deliver(&frame, 0, 16), 3) << "a maximum of 0 copies nothing and uses the frame up";
+    EXPECT_EQ(frame, Bytes(16, 0x5A));
+    EXPECT_EQ(DriverState().readsServed, 1u);
+}
+
+TEST_F(PacketDriver, Delivery_PauseHoldsFramesBackAndStopEndsDeliveryAfterThePendingRead) {
+    Bytes a = Frame(60, 1), b = Frame(61, 2), c = Frame(62, 3), d = Frame(63, 4);
+    // Paused: the call reads the next block (the one in hand is used up) but delivers nothing.
+    Call<void>("SetPausedOn", static_cast<jboolean>(JNI_TRUE));
+    auto paused = StartDelivery();
+    Queue(Block({a, b}));
+    ASSERT_TRUE(WaitUntil([] { return DriverState().readsServed == 1; }));
+    Sleep(100);
+    EXPECT_FALSE(paused->done) << "delivered while paused";
+    Call<void>("SetPausedOn", static_cast<jboolean>(JNI_FALSE));
+    ASSERT_TRUE(paused->Finish());
+    EXPECT_EQ(paused->length, 60);
+    EXPECT_EQ(paused->frame, Delivered(a));
+    Bytes frame;
+    EXPECT_EQ(Deliver(&frame), 61);
+
+    // Stopped while a read pends: the read's frame still comes, and the next call gets 0 at once. A start with
+    // -2 (a negative card number always runs the whole start) opens the card afresh; the block in hand stays.
+    auto stopped = StartDelivery();
+    ASSERT_TRUE(ReadPending());
+    Call<void>("DriverStop");
+    Queue(Block({c, d}));
+    ASSERT_TRUE(stopped->Finish());
+    EXPECT_EQ(stopped->frame, Delivered(c));
+    EXPECT_EQ(Deliver(&frame), 0) << "stopped";
+    std::string out;
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0);
+    EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n");
+    EXPECT_EQ(Deliver(&frame), 63);
+    EXPECT_EQ(frame, Delivered(d));
+    NETVOREL_TEST_STATE state = DriverState();
+    EXPECT_EQ(state.oidRequests, 1u);
+    EXPECT_EQ(g_defined.size(), 1u);
+    EXPECT_EQ(state.readsServed, 2u);
+}
+
+// ---- 3. Reads that fail, blocks that over-promise ----
+TEST_F(PacketDriver, Delivery_FailedAndEmptyReadsAreRetriedEvery10msAndFramesFlowAfter) {
+    // Every read fails for a while: the call keeps reading, pausing 10 ms between reads (never spinning).
+    Queue(Bytes(), kStatusUnsuccessful, 0);
+    LARGE_INTEGER frequency, begin, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    auto call = StartDelivery();
+    Sleep(200);
+    ULONG failedReads = DriverState().readsServed;
+    QueryPerformanceCounter(&end);
+    LONGLONG elapsedMs = (end.QuadPart - begin.QuadPart) * 1000 / frequency.QuadPart;
+    EXPECT_GE(failedReads, 2u);
+    EXPECT_LE(failedReads, static_cast<ULONG>(elapsedMs / 8 + 2)) << "reads in " << elapsedMs << " ms";
+    EXPECT_FALSE(call->done);
+    // Then a read of 0 bytes, also retried, then a block.
+    ASSERT_TRUE(ResetDriver());
+    Bytes e = Frame(42, 5);
+    Queue(Bytes());
+    Queue(Block({e}));
+    ASSERT_TRUE(call->Finish());
+    EXPECT_EQ(call->length, 42);
+    EXPECT_EQ(call->frame, Delivered(e));
+    EXPECT_EQ(DriverState().readsServed, 2u);
+}
+
+TEST_F(PacketDriver, Delivery_ABlockPromisingMoreFramesThanItsBytesHoldEndsWhereTheyEnd) {
+    // Five 4-byte frames, then a shorter block of one 4-byte frame that claims five: what lies in the storage
+    // after its bytes are the earlier block's records, which must not be delivered again.
+    std::vector<Bytes> earlier;
+    for (unsigned char n = 1; n <= 5; ++n) earlier.push_back({n, n, n, n});
+    Bytes h = {0xAA, 0xBB, 0xCC, 0xDD}, j = Frame(30, 6);
+    Queue(Block(earlier));
+    Queue(Block({h}, 5));
+    Queue(Block({j}));
+    Bytes frame;
+    for (const Bytes& f : earlier) {
+        EXPECT_EQ(Deliver(&frame), 4);
+        EXPECT_EQ(frame, Delivered(f));
+    }
+    EXPECT_EQ(Deliver(&frame), 4);
+    EXPECT_EQ(frame, Delivered(h));
+    EXPECT_EQ(Deliver(&frame), 30) << "the next block, not the stale records after the short one";
+    EXPECT_EQ(frame, Delivered(j));
+    EXPECT_EQ(DriverState().readsServed, 3u);
+}
+
+// ---- 4. Switching cards and the release, with a read pending in the driver ----
+TEST_F(PacketDriver, Start_IpHelperPathWhileAReadPendsOnTheRegistryCard) {
+    std::vector<std::string> names = IpHelperAdapters(true), descriptions = IpHelperAdapters();
+    if (names.empty()) GTEST_SKIP() << "Wine lists no adapter on this machine";
+    auto call = StartDelivery();
+    ASSERT_TRUE(ReadPending());
+    // The IP Helper path with card 0, which differs from the card selected (1; card 1 would merely resume), and
+    // picks the first adapter: the registry card's device is closed (which ends its read) and the adapter's
+    // own device opened; the waiting call reads from there.
+    std::string out;
+    ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(0)), 0) << out;
+    EXPECT_NE(out.find("Adapter " + descriptions[0] + " successfully opened\n\n"), std::string::npos) << out;
+    ASSERT_EQ(g_defined.size(), 1u);
+    EXPECT_EQ(g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
+    EXPECT_EQ(g_defined[0].device, "Packet_NetVorel_" + names[0]);
+    EXPECT_EQ(g_defined[0].target, "\\Device\\NetVorel_" + names[0]);
+    NETVOREL_TEST_STATE state = DriverState();
+    EXPECT_EQ(state.oidRequests, 1u);
+    EXPECT_EQ(state.oidDevice, 2u) << "the request reached the adapter's device";
+    EXPECT_EQ(state.controlCode, 0x80000000u);
+    EXPECT_EQ(state.oid, 0x0001010Eu);
+    EXPECT_EQ(state.length, 4u);
+    EXPECT_EQ(state.data, 0x20u);
+    EXPECT_EQ(state.inputBytes, 12u);
+    EXPECT_EQ(state.outputBytes, 12u);
+    ASSERT_TRUE(WaitUntil([] {
+        NETVOREL_TEST_STATE now = DriverState();
+        return now.pendingReads == 1 && now.readDevice == 2;
+    })) << "the old device's read ended, and the waiting call reads from the new device";
+    EXPECT_FALSE(call->done);
+    Bytes f = Frame(70, 8);
+    Queue(Block({f}));
+    ASSERT_TRUE(call->Finish());
+    EXPECT_EQ(call->length, 70);
+    EXPECT_EQ(call->frame, Delivered(f));
+
+    // Stopped, then started again with the same card: delivery resumes without opening anything.
+    Call<void>("DriverStop");
+    Bytes frame;
+    EXPECT_EQ(Deliver(&frame), 0);
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", Call<jint>("GetCardNumber")), 0);
+    EXPECT_EQ(out, "");
+    Bytes g = Frame(71, 9);
+    Queue(Block({g}));
+    EXPECT_EQ(Deliver(&frame), 71);
+    EXPECT_EQ(frame, Delivered(g));
+    EXPECT_EQ(DriverState().oidRequests, 1u) << "no second open";
+    EXPECT_EQ(g_defined.size(), 1u);
+}
+
+// The console's Ctrl+C runs the same release (CloseCaptureSession) from its handler. It is not raised here:
+// under ctest standard output is a pipe, so the process has no console and GenerateConsoleCtrlEvent fails;
+// Wine delivers CTRL_C only under a pseudo-terminal or as a Linux SIGINT from outside.
+TEST_F(PacketDriver, Release_FreeOnExitEndsADeliveryWaitingInAPendingRead) {
+    auto call = StartDelivery();
+    ASSERT_TRUE(ReadPending());
+    std::string out;
+    CallCaptured<void>(&out, "FreeOnExit");
+    EXPECT_EQ(out, "");
+    ASSERT_TRUE(call->Finish()) << "the delivery call still waits after the release";
+    EXPECT_EQ(call->length, 0);
+    EXPECT_EQ(call->frame, Bytes(1514, 0x5A));
+    EXPECT_TRUE(WaitUntil([] { return DriverState().pendingReads == 0; }));
+    CallCaptured<void>(&out, "DriverStop");
+    EXPECT_NE(out.find("..pAdapter is NULL, implying the driver is NOT started.\n"), std::string::npos) << "released";
+}
+
+}  // namespace

@@ -48,6 +48,24 @@ NETVOREL_TEST_STATE DriverState() {
     return state;
 }
 
+// The one DOS name the start defined, and the one request the driver then saw: promiscuous reception, set on
+// device `device` (1-based, in Export's order) as 12 bytes in and out.
+void ExpectOpenedAndPromiscuous(const std::string& dosName, const std::string& target, ULONG device) {
+    ASSERT_EQ(g_defined.size(), 1u);
+    EXPECT_EQ(g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
+    EXPECT_EQ(g_defined[0].device, dosName);
+    EXPECT_EQ(g_defined[0].target, target);
+    NETVOREL_TEST_STATE state = DriverState();
+    EXPECT_EQ(state.oidRequests, 1u);
+    EXPECT_EQ(state.oidDevice, device) << "the request reached the device of the name defined";
+    EXPECT_EQ(state.controlCode, 0x80000000u);
+    EXPECT_EQ(state.oid, 0x0001010Eu);
+    EXPECT_EQ(state.length, 4u);
+    EXPECT_EQ(state.data, 0x20u);
+    EXPECT_EQ(state.inputBytes, 12u);
+    EXPECT_EQ(state.outputBytes, 12u);
+}
+
 // Polls `condition` for up to 20 s (32-bit Wine under load is slow, never this slow).
 bool WaitUntil(const std::function<bool()>& condition) {
     for (int i = 0; i < 4000; ++i) {
@@ -156,20 +174,8 @@ TEST_F(PacketDriver, Start_RegistryPathOpensTheExportedDeviceAndSetsPromiscuousM
     std::string out;
     ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0) << out;
     EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n");
-    ASSERT_EQ(g_defined.size(), 1u);
-    EXPECT_EQ(g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
-    EXPECT_EQ(g_defined[0].device, "Packet_NetVorel_TestCard0");
-    EXPECT_EQ(g_defined[0].target, kTestCardDevice);
-    NETVOREL_TEST_STATE state = DriverState();
-    EXPECT_EQ(state.oidRequests, 1u);
-    EXPECT_EQ(state.oidDevice, 1u) << "the request reached the device of the name defined";
-    EXPECT_EQ(state.controlCode, 0x80000000u);
-    EXPECT_EQ(state.oid, 0x0001010Eu);
-    EXPECT_EQ(state.length, 4u);
-    EXPECT_EQ(state.data, 0x20u);
-    EXPECT_EQ(state.inputBytes, 12u);
-    EXPECT_EQ(state.outputBytes, 12u);
-    EXPECT_EQ(state.readsServed, 0u) << "nothing is read before the first delivery call";
+    ExpectOpenedAndPromiscuous("Packet_NetVorel_TestCard0", kTestCardDevice, 1);
+    EXPECT_EQ(DriverState().readsServed, 0u) << "nothing is read before the first delivery call";
 }
 
 // ---- 2. Delivery through real blocks ----
@@ -305,19 +311,7 @@ TEST_F(PacketDriver, Start_IpHelperPathWhileAReadPendsOnTheRegistryCard) {
     std::string out;
     ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(0)), 0) << out;
     EXPECT_NE(out.find("Adapter " + descriptions[0] + " successfully opened\n\n"), std::string::npos) << out;
-    ASSERT_EQ(g_defined.size(), 1u);
-    EXPECT_EQ(g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
-    EXPECT_EQ(g_defined[0].device, "Packet_NetVorel_" + names[0]);
-    EXPECT_EQ(g_defined[0].target, "\\Device\\NetVorel_" + names[0]);
-    NETVOREL_TEST_STATE state = DriverState();
-    EXPECT_EQ(state.oidRequests, 1u);
-    EXPECT_EQ(state.oidDevice, 2u) << "the request reached the adapter's device";
-    EXPECT_EQ(state.controlCode, 0x80000000u);
-    EXPECT_EQ(state.oid, 0x0001010Eu);
-    EXPECT_EQ(state.length, 4u);
-    EXPECT_EQ(state.data, 0x20u);
-    EXPECT_EQ(state.inputBytes, 12u);
-    EXPECT_EQ(state.outputBytes, 12u);
+    ExpectOpenedAndPromiscuous("Packet_NetVorel_" + names[0], "\\Device\\NetVorel_" + names[0], 2);
     ASSERT_TRUE(WaitUntil([] {
         NETVOREL_TEST_STATE now = DriverState();
         return now.pendingReads == 1 && now.readDevice == 2;

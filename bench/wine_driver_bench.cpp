@@ -152,8 +152,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    ReplaceImport(library, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&testdriver::DefineDosDeviceALinked));
-    ReplaceImport(library, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&testdriver::DefineDosDeviceWLinked));
+    testdriver::LinkDosDevicesOf(library);
     auto start = Export<StartFn>(library, "DriverStart", 12);
     auto freeOnExit = Export<VoidFn>(library, "FreeOnExit", 8);
     auto getFrame = Export<FrameFn>(library, "GetFrameFromDriver", 16);

@@ -8,47 +8,21 @@
 #include <string>
 #include <vector>
 
+// The platform's include (winsock2.h before windows.h) first.
+#include "windows/win32/test_driver_setup.h"
 #include "windows/win32/jni_harness.h"
 #include "windows/win32/message_box_answerer.h"
 
 namespace {
 
-// ---- Wine's DefineDosDevice ----
-// Wine 8.0's DefineDosDeviceW builds "\\DosDevices\\" + the device name in a WCHAR[15] on its stack: any name
-// longer than 2 characters ("C:") runs past it, and the packet driver's "Packet_<adapter>" crashes the process.
-// Windows has no such limit. Under Wine only, tamsil.dll's imports of DefineDosDeviceA/W are pointed at a
-// replacement that records its arguments and answers TRUE without defining anything, which is what Wine's call
-// does for a name that fits; CreateFile then fails as it does under Wine, and the open-failure path runs.
-struct DosDeviceCall {
-    DWORD flags;
-    std::string device;
-    std::string target;
-};
-std::vector<DosDeviceCall> g_dosDeviceCalls;
-
-BOOL WINAPI DefineDosDeviceARecorded(DWORD flags, LPCSTR device, LPCSTR target) {
-    g_dosDeviceCalls.push_back({flags, device != nullptr ? device : "", target != nullptr ? target : ""});
-    return TRUE;
-}
-
-BOOL WINAPI DefineDosDeviceWRecorded(DWORD flags, LPCWSTR device, LPCWSTR target) {
-    auto narrow = [](LPCWSTR text) {
-        std::string out;
-        for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
-        return out;
-    };
-    g_dosDeviceCalls.push_back({flags, narrow(device), narrow(target)});
-    return TRUE;
-}
-
+// Wine's own DefineDosDevice cannot take a packet device's name (see test_driver_setup.h): under Wine,
+// tamsil.dll's imports of it make the link as Windows does and record the call. No driver runs in this program,
+// so CreateFile then fails and the open-failure path runs.
 class JniHarness : public JniHarnessBase {
 protected:
     static void SetUpTestSuite() {
         JniHarnessBase::SetUpTestSuite();
-        if (library_ != nullptr && RunningOnWine()) {
-            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceARecorded));
-            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&DefineDosDeviceWRecorded));
-        }
+        testdriver::LinkDosDevicesOf(library_);
     }
 };
 
@@ -210,15 +184,15 @@ TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages)
     // Card 1 of an empty list would end the process: only with an adapter.
     if (descriptions.empty()) GTEST_SKIP() << "Wine lists no adapter on this machine";
     std::string out;
-    // Wine has no packet driver device: the DOS name is defined (see DefineDosDeviceARecorded), CreateFile fails.
-    g_dosDeviceCalls.clear();
+    // Wine has no packet driver device: the DOS name is defined (see testdriver::DefineLink), CreateFile fails.
+    testdriver::g_defined.clear();
     EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(1)), -1);
     if (RunningOnWine()) {
         std::string name = IpHelperAdapters(true)[0];
-        ASSERT_EQ(g_dosDeviceCalls.size(), 1u);
-        EXPECT_EQ(g_dosDeviceCalls[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
-        EXPECT_EQ(g_dosDeviceCalls[0].device, "Packet_NetVorel_" + name);
-        EXPECT_EQ(g_dosDeviceCalls[0].target, "\\Device\\NetVorel_" + name);
+        ASSERT_EQ(testdriver::g_defined.size(), 1u);
+        EXPECT_EQ(testdriver::g_defined[0].flags, static_cast<DWORD>(DDD_RAW_TARGET_PATH));
+        EXPECT_EQ(testdriver::g_defined[0].device, "Packet_NetVorel_" + name);
+        EXPECT_EQ(testdriver::g_defined[0].target, "\\Device\\NetVorel_" + name);
     }
     EXPECT_NE(out.find("\n*** ERROR: could not open the Adapter: " + descriptions[0] + " ***\n"), std::string::npos) << out;
     EXPECT_NE(out.find("\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n"),

@@ -91,8 +91,7 @@ protected:
     static void SetUpTestSuite() {
         JniHarnessBase::SetUpTestSuite();
         if (library_ == nullptr || !RunningOnWine()) return;
-        ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceALinked));
-        ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&DefineDosDeviceWLinked));
+        LinkDosDevicesOf(library_);
         // The registry path's card, and a device for each adapter that the IP Helper lists.
         std::vector<std::string> exports = {kTestCardDevice};
         for (const auto& name : IpHelperAdapters(true)) exports.push_back("\\Device\\NetVorel_" + name);

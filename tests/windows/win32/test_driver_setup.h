@@ -16,6 +16,7 @@
 
 #include "windows/driver/test_driver_control.h"
 #include "windows/registry_seed.h"
+#include "windows/win32/wine_imports.h"
 
 namespace testdriver {
 
@@ -80,6 +81,13 @@ inline BOOL WINAPI DefineDosDeviceWLinked(DWORD flags, LPCWSTR device, LPCWSTR t
         return out;
     };
     return DefineLink(flags, narrow(device), narrow(target));
+}
+
+// Under Wine, points `library`'s imports of DefineDosDeviceA/W at the two above (elsewhere nothing changes).
+inline void LinkDosDevicesOf(HMODULE library) {
+    if (library == nullptr || !RunningOnWine()) return;
+    ReplaceImport(library, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&DefineDosDeviceALinked));
+    ReplaceImport(library, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&DefineDosDeviceWLinked));
 }
 
 // ---- The driver, installed and scripted ----

@@ -20,10 +20,7 @@ protected:
     static void SetUpTestSuite() {
         JniHarnessBase::SetUpTestSuite();
         // Wine's own DefineDosDevice cannot take a packet device's name. No driver runs here: the open fails.
-        if (library_ != nullptr && RunningOnWine()) {
-            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceA", reinterpret_cast<void*>(&testdriver::DefineDosDeviceALinked));
-            ReplaceImport(library_, "kernel32.dll", "DefineDosDeviceW", reinterpret_cast<void*>(&testdriver::DefineDosDeviceWLinked));
-        }
+        testdriver::LinkDosDevicesOf(library_);
         // One packet driver device and its card, as the driver's installer leaves them on NT 4.0.
         using namespace registryseed;
         ASSERT_EQ(SetMultiString(kLinkage, "Export", {kDevice}), ERROR_SUCCESS);

@@ -32,6 +32,10 @@ else()
 endif()
 
 set(TAMSIL_WINE_PREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(TAMSIL_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine_run.sh)
+# The cases left out where 32-bit Wine runs through qemu-i386, and where the stage records those it left out.
+set(TAMSIL_WINE_QEMU_SKIPS ${CMAKE_CURRENT_LIST_DIR}/qemu_skips.txt)
+set(TAMSIL_WINE_SKIP_RECORD ${CMAKE_BINARY_DIR}/wine-skipped.txt)
 set(TAMSIL_WINESERVER /usr/lib/wine/wineserver CACHE FILEPATH "Wine's server (Debian: /usr/lib/wine/wineserver)")
 set(TAMSIL_WINE64_LOADER /usr/lib/wine/wine64 CACHE FILEPATH "Wine's 64-bit loader, which makes the prefix")
 if(NOT TAMSIL_WINE_LOADER)
@@ -39,7 +43,7 @@ if(NOT TAMSIL_WINE_LOADER)
 endif()
 set(TAMSIL_WINE_ENVIRONMENT
     WINEPREFIX=${TAMSIL_WINE_PREFIX} WINEDEBUG=-all WINELOADER=${TAMSIL_WINE_LOADER} "WINEDLLOVERRIDES=mscoree,mshtml="
-    TAMSIL_WINE_START_SECONDS=${TAMSIL_WINE_START_SECONDS})
+    TAMSIL_WINE_START_SECONDS=${TAMSIL_WINE_START_SECONDS} TAMSIL_WINE_SKIP_RECORD=${TAMSIL_WINE_SKIP_RECORD})
 set(TAMSIL_WINE_LANES wineprefix-a wineprefix-b)
 
 foreach(_action setup cleanup)
@@ -52,17 +56,34 @@ foreach(_action setup cleanup)
   endif()
   add_test(NAME ${_name}
            COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/wine_prefix.sh ${_action} ${TAMSIL_WINE_PREFIX}
-                   ${TAMSIL_WINE64_LOADER} ${TAMSIL_WINESERVER} ${TAMSIL_WINE_ARCH} ${TAMSIL_WINE_LOADER})
+                   ${TAMSIL_WINE64_LOADER} ${TAMSIL_WINESERVER} ${TAMSIL_WINE_ARCH} ${TAMSIL_WINE_LOADER}
+                   ${TAMSIL_WINE_SKIP_RECORD})
   set_tests_properties(${_name} PROPERTIES ${_role} wine LABELS wine RESOURCE_LOCK "${TAMSIL_WINE_LANES}"
                        TIMEOUT ${TAMSIL_WINE_SETUP_TIMEOUT})
 endforeach()
 
+# tamsil_wine_command(<variable> <test> <program> [arguments...]): the command line that runs a Windows
+# program of this build under Wine for the test Wine.<test> (wine_run.sh: output kept off ctest's pipes, a
+# time limit, the qemu skip list).
+function(tamsil_wine_command variable test program)
+  set(${variable} sh ${TAMSIL_WINE_RUN} ${test} ${TAMSIL_WINE_TEST_TIMEOUT} ${TAMSIL_WINE_QEMU_SKIPS}
+      ${TAMSIL_WINE_LOADER} ${program} ${ARGN} PARENT_SCOPE)
+endfunction()
+
 # A test that runs `target` (a Windows program of this build) under Wine, with `ARGN` as its arguments.
 function(tamsil_wine_test target)
   set(name Wine.${target})
-  add_test(NAME ${name} COMMAND ${target} ${ARGN})
+  tamsil_wine_command(_command ${target} $<TARGET_FILE:${target}> ${ARGN})
+  add_test(NAME ${name} COMMAND ${_command})
+  tamsil_wine_properties(${name})
+endfunction()
+
+# The properties every Wine test shares: the prefix, both lanes until tamsil_wine_lane() gives it one, a ctest
+# limit beyond wine_run.sh's own (so that the program is named when it hangs), the environment.
+function(tamsil_wine_properties name)
+  math(EXPR _limit "${TAMSIL_WINE_TEST_TIMEOUT} + 60")
   set_tests_properties(${name} PROPERTIES
-    LABELS wine FIXTURES_REQUIRED wine RESOURCE_LOCK "${TAMSIL_WINE_LANES}" TIMEOUT ${TAMSIL_WINE_TEST_TIMEOUT}
+    LABELS wine FIXTURES_REQUIRED wine RESOURCE_LOCK "${TAMSIL_WINE_LANES}" TIMEOUT ${_limit}
     ENVIRONMENT "${TAMSIL_WINE_ENVIRONMENT}"
     ENVIRONMENT_MODIFICATION "DISPLAY=unset:;WAYLAND_DISPLAY=unset:")
 endfunction()

@@ -175,11 +175,6 @@ TEST_F(JniHarness, Capture_BeforeAnyStartEachCallPrintsItsLinesOnly) {
 
 TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages) {
     REQUIRE_EXPORTS("DriverStart", "GetCardNumbers", "GetCardNumber", "GetFrameFromDriver");
-    // Under qemu-i386 (scripts/test.sh sets the variable) this case ended the 32-bit program after the
-    // message-box case; natively, and under wine64, the same sequence passes (README, "What runs where").
-    if (k32Bit && std::getenv("TAMSIL_WINE_UNDER_QEMU") != nullptr) {
-        GTEST_SKIP() << "skipped under qemu-i386, where it ended the 32-bit program after the message-box case";
-    }
     std::vector<std::string> descriptions = IpHelperAdapters();
     // Card 1 of an empty list would end the process: only with an adapter.
     if (descriptions.empty()) GTEST_SKIP() << "Wine lists no adapter on this machine";

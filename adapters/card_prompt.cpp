@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "adapters/choice.h"
+#include "adapters/process_end.h"
 
 LONG ReadCardNumber(int* ended) {
     int c = getc(stdin);
@@ -23,6 +24,7 @@ LONG ReadCardNumber(int* ended) {
 LONG PromptForCard(LONG count, AdapterRowPrinter printRows) {
     LONG choice = -1;
     while (choice < 0 || choice > count) {
+        if (CtrlCHasBegun()) return -1;
         printf("These are the network adapters installed on your computer:\n");
         printf("ID, Adapter name\n");
         printRows(count);
@@ -33,6 +35,7 @@ LONG PromptForCard(LONG count, AdapterRowPrinter printRows) {
         LONG n = ReadCardNumber(&c);
         if (n < 0 && c == EOF) {
             // Nobody can answer any more: fail the start rather than ask for ever.
+            if (CtrlCHasBegun()) return -1;
             printf("\nNo adapter chosen: standard input has ended.\n");
             fflush(stdout);
             return -1;
@@ -47,6 +50,7 @@ LONG PromptForCard(LONG count, AdapterRowPrinter printRows) {
         }
     }
     if (choice == 0) {
+        if (!BeginEndingFromChoice()) return -1;
         printf("User choose to quit instead of specifying an adapter.\n");
         exit(0);
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "adapters/print_error.h"
+#include "adapters/process_end.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ const WCHAR* MatchCard(const LinkageEntryList* list, LONG choice) {
 bool ChooseFromRegistry(LONG cardNumber, ChosenAdapter* chosen) {
     DWORD exportBytes = 0;
     if (ReadLinkageExport(chosen->exportBuffer, &exportBytes) != ERROR_SUCCESS) {
+        if (!BeginEndingFromChoice()) return false;
         PrintError("Could not get Adapter Names");
         MessageBoxA(nullptr,
                     "No cards were found. Run ousterling.exe from\nyour Network Vorel directory, then reboot your computer and\n"
@@ -107,7 +109,7 @@ bool ChooseFromRegistry(LONG cardNumber, ChosenAdapter* chosen) {
         chosen->deviceNameW = MatchCard(&linkage, choice);
         if (chosen->deviceNameW != nullptr) CopyDescription(choice, chosen);
     }
-    if (chosen->deviceNameW == nullptr) return false;
+    if (chosen->deviceNameW == nullptr || CtrlCHasBegun()) return false;
     printf("User selected Adapter: %s\n", ConsoleText(chosen->descriptionW, kAdapterTextUnits).c_str());
     return true;
 }
@@ -130,6 +132,7 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
     nAdapterCount = count;
     if (count < 1) {
         free(list);
+        if (!BeginEndingFromChoice()) return false;
         printf("\nWARNING: Could not find any network adapters on this system\n");
         printf("\nIf you're sure you have network adapters installed, contact %s for further instructions.\n", kSupportAddress);
         exit(-1);
@@ -148,6 +151,7 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
     LONG choice;
     if (cardNumber >= 0) {
         if (cardNumber > count) {
+            if (!BeginEndingFromChoice()) return false;
             printf("Invalid network card choice.\n");
             exit(-1);
         }
@@ -173,6 +177,10 @@ bool ChooseFromIpHelper(LONG cardNumber, ChosenAdapter* chosen) {
         return false;
     }
     TakeIpHelperAdapter(adapter, chosen);
+    if (CtrlCHasBegun()) {
+        free(list);
+        return false;
+    }
     printf("User selected Adapter: %s\n", chosen->descriptionA);
     free(list);
     return true;
@@ -186,6 +194,7 @@ const WCHAR* MatchLinkageEntry(const LinkageEntryList* list, LONG choice) {
 }
 
 bool ChooseAdapter(LONG cardNumber, ChosenAdapter* chosen) {
+    if (CtrlCHasBegun()) return false;
     chosen->wide = !UseIpHelperPath(cardNumber);
     bool ok = chosen->wide ? ChooseFromRegistry(cardNumber, chosen) : ChooseFromIpHelper(cardNumber, chosen);
     fflush(stdout);

@@ -19,7 +19,8 @@ struct ChosenAdapter {
 };
 
 // Chooses by the path rule applied to `cardNumber`. Returns false when the start must fail (the lines are
-// printed); ends the process where the user quits or the machine has no adapters to offer.
+// printed); ends the process where the user quits or the machine has no adapters to offer, unless Ctrl+C has
+// begun (adapters/process_end.h): then it fails without a line.
 bool ChooseAdapter(LONG cardNumber, ChosenAdapter* chosen);
 
 // The first Linkage entry whose tail (after \Device\NetVorel_ from version 5, 15 units before) equals the

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "adapters/inventory.h"
+#include "adapters/print_error.h"
 
 namespace {
 
@@ -30,6 +31,24 @@ Call AsCall(FARPROC proc) {
     return reinterpret_cast<Call>(reinterpret_cast<void (*)(void)>(proc));
 }
 
+// Says once, for the process, which part of IP Helper is missing: without it the adapters found are none, and
+// the start's "Could not find any network adapters" would not say why.
+void PrintMissingIpHelper(HMODULE hIpHelper, DWORD loadError, const IpHelperCalls& calls) {
+    char line[160];
+    if (hIpHelper == nullptr) {
+        wsprintfA(line, "IP Helper (iphlpapi.dll) could not be loaded (error %lu): the network adapters cannot be listed",
+                  static_cast<unsigned long>(loadError));
+    } else if (calls.pGetAdaptersInfo == nullptr || calls.pGetInterfaceInfo == nullptr) {
+        wsprintfA(line, "IP Helper (iphlpapi.dll) has no %s: the network adapters cannot be listed",
+                  calls.pGetInterfaceInfo == nullptr
+                      ? (calls.pGetAdaptersInfo == nullptr ? "GetInterfaceInfo or GetAdaptersInfo" : "GetInterfaceInfo")
+                      : "GetAdaptersInfo");
+    } else {
+        return;
+    }
+    PrintError(line);
+}
+
 // The calls, looked up by the first caller; any other caller meanwhile waits for that look-up to end. Both
 // stay null where the DLL or a call is missing. The module stays loaded for the life of the process.
 const IpHelperCalls& ResolveIpHelper() {
@@ -39,10 +58,12 @@ const IpHelperCalls& ResolveIpHelper() {
     LONG expected = kNotLooked;
     if (nState.compare_exchange_strong(expected, kLooking)) {
         HMODULE hIpHelper = LoadLibraryA("iphlpapi.dll");
+        DWORD loadError = hIpHelper == nullptr ? GetLastError() : 0;
         if (hIpHelper != nullptr) {
             calls.pGetAdaptersInfo = AsCall<GetAdaptersInfoCall>(GetProcAddress(hIpHelper, "GetAdaptersInfo"));
             calls.pGetInterfaceInfo = AsCall<GetInterfaceInfoCall>(GetProcAddress(hIpHelper, "GetInterfaceInfo"));
         }
+        PrintMissingIpHelper(hIpHelper, loadError, calls);
         nState.store(kLooked, std::memory_order_release);
     } else {
         while (nState.load(std::memory_order_acquire) != kLooked) Sleep(1);

@@ -10,6 +10,7 @@
 
 #include "adapters/choice.h"
 #include "adapters/print_error.h"
+#include "adapters/process_end.h"
 #include "capture/capture_session.h"
 
 std::atomic<Adapter*> pAdapter{nullptr};
@@ -24,7 +25,6 @@ std::atomic<LONG> bStorageAllocated{0};
 std::atomic<LONG> nBlockFrames{0};
 std::atomic<DWORD> nBlockBytes{0};
 std::atomic<LONG> nReleaseCount{0};
-std::atomic<LONG> bEndingOnCtrlC{0};
 CRITICAL_SECTION csStart;
 CRITICAL_SECTION csControl;
 CRITICAL_SECTION csDelivery;
@@ -161,10 +161,13 @@ LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
 
 LONG DriverStart(LONG cardNumber) {
     CriticalSectionHold start(&csStart);
+    // Once Ctrl+C has begun, the process is ending: nothing is chosen, opened or said any more.
+    if (CtrlCHasBegun()) return -1;
     nRequestedCard = cardNumber;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     {
         CriticalSectionHold control(&csControl);
+        if (CtrlCHasBegun()) return -1;
         // The same card again: delivery resumes without reopening, provided the earlier start completed (a start
         // that failed after opening the device left no read request, and answering 0 then would be a lie).
         if (nSelectedCard == cardNumber && pAdapter.load() != nullptr && pPacket.load() != nullptr) {
@@ -178,11 +181,13 @@ LONG DriverStart(LONG cardNumber) {
     ChosenAdapter chosen;
     if (!ChooseAdapter(cardNumber, &chosen)) return -1;
     CriticalSectionHold control(&csControl);
+    // The handler, once begun, waits for csControl only so long: a start that gets it afterwards opens nothing.
+    if (CtrlCHasBegun()) return -1;
     return OpenChosenAdapter(chosen);
 }
 
 void DriverStop(void) {
-    if (bEndingOnCtrlC.load()) return;
+    if (CtrlCHasBegun()) return;
     CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr)
         bRunning = 0;
@@ -191,7 +196,7 @@ void DriverStop(void) {
 }
 
 void FreeOnExit(void) {
-    if (bEndingOnCtrlC.load()) return;
+    if (CtrlCHasBegun()) return;
     CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr) {
         ReleaseSession();
@@ -209,8 +214,11 @@ void CloseCaptureSession(void) {
 
 BOOL WINAPI OnConsoleControl(DWORD controlType) {
     if (controlType != CTRL_C_EVENT) return FALSE;
-    // Before anything is cleared: a call that finds the adapter gone then also finds the process ending.
-    bEndingOnCtrlC = 1;
+    // Before anything is cleared: a call that finds the adapter gone then also finds the process ending. When
+    // the adapter choice is already ending the process (the user quit, no adapter), that end stands.
+    if (!BeginEndingOnCtrlC()) {
+        for (;;) Sleep(1000);
+    }
     // The process ends either way. Holding csControl to the end keeps any other control call from starting
     // anything after the release; when another one does not let go in time, only the delivery calls are ended.
     if (EnterWithin(&csControl, kLetGoTimeoutMs))

@@ -31,10 +31,9 @@ extern std::atomic<DWORD> nBlockBytes;
 // changes, wherever the call waits; a later start does not revive a call that a release ended.
 extern std::atomic<LONG> nReleaseCount;
 
-// Set by Ctrl+C's release, which then ends the process. Java threads that keep calling in until the process has
-// ended get 0 from delivery, and DriverStop and FreeOnExit do nothing, all without the not-started lines: the
-// released session is not a session that was never started.
-extern std::atomic<LONG> bEndingOnCtrlC;
+// Once Ctrl+C has begun (adapters/process_end.h), Java threads that keep calling in until the process has ended
+// get 0 from delivery, and DriverStop and FreeOnExit do nothing, all without the not-started lines: the released
+// session is not a session that was never started.
 
 // The locks (critical sections, set up as the library loads):
 // - csStart: one DriverStart at a time, through the adapter choice and its console dialogue;

@@ -5,6 +5,7 @@
 // transferred, and every wait ends with 0 once the session is released.
 #include <cstdio>
 
+#include "adapters/process_end.h"
 #include "capture/capture_session.h"
 
 namespace {
@@ -134,7 +135,7 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
     // The count first: a release clears pAdapter before it changes the count.
     Call call{nReleaseCount.load(), maxLength, bufferLength, sink, context, Phase::Top, 0};
     if (pAdapter.load() == nullptr) {
-        if (bEndingOnCtrlC.load()) return 0;
+        if (CtrlCHasBegun()) return 0;
         printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n", 802u,
                kSourceFile);
         printf("..pAdapter is NULL\n");
@@ -142,7 +143,7 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
         return 0;
     }
     if (pPacket.load() == nullptr) {
-        if (bEndingOnCtrlC.load()) return 0;
+        if (CtrlCHasBegun()) return 0;
         printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_utils_NativeCollection_ReadFrameFromDriver()\n", 808u,
                kSourceFile);
         printf("..pPacket is NULL\n");

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "adapters/process_end.h"
 #include "capture/capture_session.h"
 #include "linux/testing.h"
 #include "support/storage_blocks.h"
@@ -136,6 +137,46 @@ void CheckAtExit() {
     StandInRaiseConsoleEvent(CTRL_C_EVENT);
     for (int i = 0; i < 300; ++i) Sleep(100);
     Fail("the handler never ended the process");
+}
+
+// Once Ctrl+C has begun, a start neither chooses, says nor ends anything. The handler here waits for a control
+// operation that holds the session (the test holds csControl) while a start comes in: one that would end the
+// process for want of adapters, or one that would ask on the console, whose input has ended. Each fails
+// quietly, and the handler's 0 is the process's end.
+[[noreturn]] void StartAfterCtrlCBegan(const char* adapters, LONG card) {
+    FILE* file = tmpfile();
+    if (file == nullptr) Fail("no file for standard output");
+    capturedOutput = fileno(file);
+    fflush(stdout);
+    dup2(capturedOutput, 1);
+    if (freopen("/dev/null", "r", stdin) == nullptr) Fail("no /dev/null for standard input");
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters(adapters);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);  // as an earlier start did
+    EnterCriticalSection(&csControl);
+    StandInRaiseConsoleEvent(CTRL_C_EVENT);
+    for (int waited = 0; !CtrlCHasBegun(); ++waited) {
+        if (waited == 10000) Fail("the handler did not begin");
+        Sleep(1);
+    }
+    if (DriverStart(card) != -1) Fail("a start after Ctrl+C did not fail");
+    fflush(stdout);
+    std::string output(4096, '\0');
+    output.resize(static_cast<size_t>(std::max<ssize_t>(0, pread(capturedOutput, output.data(), output.size(), 0))));
+    if (!output.empty()) Fail(("a start after Ctrl+C printed: " + output).c_str());
+    LeaveCriticalSection(&csControl);
+    for (int i = 0; i < 300; ++i) Sleep(100);
+    Fail("the handler never ended the process");
+}
+
+TEST(CtrlCBegun, AStartThatWouldEndTheProcessFailsQuietlyAndTheHandlerEndsItWithZero) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(StartAfterCtrlCBegan("", 1), ::testing::ExitedWithCode(0), "");
+}
+
+TEST(CtrlCBegun, AStartThatWouldAskOnTheConsoleFailsQuietly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(StartAfterCtrlCBegan("ctrlc0|First;ctrlc1|Second", -1), ::testing::ExitedWithCode(0), "");
 }
 
 struct CtrlCCase {

@@ -1,6 +1,8 @@
 // The adapter inventory on both paths, against the stand-in's registry and IP Helper.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -259,6 +261,25 @@ TEST_F(Inventory, IpHelperPath_CountsInterfacesAndFailuresGiveZero) {
     EXPECT_EQ(GetCardNumbers(), 0);
     StandInFailCall("GetAdaptersInfo", ERROR_NOT_SUPPORTED);
     EXPECT_EQ(ReadAdapterList(), nullptr);
+}
+
+// Without iphlpapi.dll the adapters found are none, as the rules say; one line, once in the process, says why.
+// The DLL is looked up once per process: in a child, whose standard output goes where the death test reads.
+TEST_F(Inventory, IpHelperPath_AMissingDllIsNamedOnceBeforeTheStartEndsWithMinusOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            StandInSetWindowsVersion("5.1");
+            StandInSetAdapters("eth0|First");
+            StandInFailCall("LoadLibrary", ERROR_MOD_NOT_FOUND);
+            if (GetCardNumbers() != 0 || GetCardNumbers() != 0) _exit(3);
+            DriverStart(1);
+            _exit(4);
+        },
+        ::testing::ExitedWithCode(255),
+        "(^|\n)ERROR: IP Helper \\(iphlpapi.dll\\) could not be loaded \\(error 126\\): the network adapters cannot be "
+        "listed\n\nWARNING: Could not find any network adapters on this system\n");
 }
 
 TEST_F(Inventory, IpHelperPath_AdapterListFollowsTheGivenOrder) {

@@ -1,0 +1,18 @@
+#include "adapters/process_end.h"
+
+std::atomic<LONG> nProcessEnding{kNotEnding};
+
+namespace {
+
+bool Claim(LONG how) {
+    LONG expected = kNotEnding;
+    return nProcessEnding.compare_exchange_strong(expected, how) || expected == how;
+}
+
+}  // namespace
+
+bool BeginEndingOnCtrlC(void) { return Claim(kEndingOnCtrlC); }
+
+bool CtrlCHasBegun(void) { return nProcessEnding.load() == kEndingOnCtrlC; }
+
+bool BeginEndingFromChoice(void) { return Claim(kEndingFromChoice); }

@@ -276,3 +276,116 @@ TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGo
 }
 
 }  // namespace
+
+namespace {
+
+// The frame numbers (the first 4 bytes of each NumberedFrame) that a capture file holds, read back with tshark.
+std::vector<unsigned> FrameNumbers(const std::vector<capturefiles::Record>& records) {
+    std::vector<unsigned> numbers;
+    for (const auto& record : records)
+        numbers.push_back(record.bytes.size() < 4 ? ~0u : record.bytes[0] | record.bytes[1] << 8 | record.bytes[2] << 16 |
+                                                              static_cast<unsigned>(record.bytes[3]) << 24);
+    return numbers;
+}
+
+// The frame lines of the console's output: "      1 14:02:11.318     42   ...".
+size_t FrameLines(const std::string& out) {
+    size_t lines = 0;
+    for (size_t at = 0; (at = out.find('\n', at)) != std::string::npos; ++at) {
+        unsigned count = 0;
+        char time[16];
+        if (std::sscanf(out.c_str() + at + 1, "%7u %12s", &count, time) == 2 && std::strlen(time) == 12 && time[2] == ':') ++lines;
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST_F(CaptureConsole, EndedBySignal_EveryFramePrintedIsInAWholeFileAndTheSecondJvmEndsToo) {
+    // A replay runs in a second JVM. Whatever ends the run, and however the signal reaches it (Ctrl+C on a terminal
+    // reaches the group; a script, a service manager or `timeout` signal the one process they started), the file
+    // holds exactly the frames printed, in order, in whole blocks; the second JVM ends with the first.
+    std::vector<Bytes> frames;
+    for (unsigned i = 0; i < 200000; ++i) frames.push_back(capturefiles::NumberedFrame(i, 60));
+    std::string fixture = directory + "/long.pcap";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, frames));
+    struct Row {
+        const char* name;
+        int signal;
+        bool group;
+    } rows[] = {{"Ctrl+C on a terminal", SIGINT, true}, {"SIGINT to the console", SIGINT, false},
+                {"SIGTERM to the console", SIGTERM, false}, {"SIGHUP to the console", SIGHUP, false},
+                {"SIGKILL to the console", SIGKILL, false}};
+    for (const Row& row : rows) {
+        std::string saved = directory + "/signalled.pcapng";
+        unlink(saved.c_str());
+        processrunner::Options options;
+        options.interruptWhenOutputHas = "\n   2000 ";
+        options.interruptSignal = row.signal;
+        options.interruptGroup = row.group;
+        processrunner::Result r = RunConsole({"--replay", fixture, "--write", saved, "1"}, options, false);
+        EXPECT_FALSE(r.timedOut) << row.name << ": the second JVM outlived the first";
+        EXPECT_EQ(r.signal, row.signal == SIGKILL ? SIGKILL : 0) << row.name;
+        if (row.signal != SIGKILL) {
+            EXPECT_EQ(r.exitCode, 0) << row.name << r.err;
+        }
+        size_t printed = FrameLines(r.out);
+        std::vector<unsigned> numbers = FrameNumbers(ReadWith("tshark", saved, directory + "/tshark.pcap"));
+        EXPECT_GE(printed, 2000u) << row.name;
+        EXPECT_EQ(numbers.size(), printed) << row.name << ": the frames printed, no more and no fewer";
+        for (size_t i = 0; i < numbers.size(); ++i) {
+            if (numbers[i] != i) {
+                ADD_FAILURE() << row.name << ": frame " << i << " holds " << numbers[i];
+                break;
+            }
+        }
+    }
+}
+
+TEST_F(CaptureConsole, WriteToStandardOutput_ClosedIsRefusedAndNothingIsWritten) {
+    // With standard output closed, descriptor 1 is whatever the JVM opens next (its own lib/modules, measured).
+    char* java = realpath(JAVA_EXECUTABLE, nullptr);
+    ASSERT_NE(java, nullptr);
+    std::string modules = std::string(java).substr(0, std::string(java).rfind("/bin/")) + "/lib/modules";
+    free(java);
+    struct stat before {}, after {};
+    ASSERT_EQ(stat(modules.c_str(), &before), 0) << modules;
+    processrunner::Options options;
+    options.closeOutput = true;
+    processrunner::Result r = RunConsole({"--replay", capture, "--frames", "5", "--write", "-"}, options, false);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("CaptureConsole: --write - writes the capture to standard output, but standard output is closed", 0), 0u)
+        << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    ASSERT_EQ(stat(modules.c_str(), &after), 0);
+    EXPECT_EQ(after.st_size, before.st_size) << modules << " was written to";
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+}
+
+TEST_F(CaptureConsole, Pipes_AReaderThatStopsReadingOrLeavesAQuietNetworkEndsTheRunWithExit1) {
+    std::string fifo = directory + "/fifo", fixture = directory + "/many.pcap";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, FullSizeFrames(2000)));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A reader that opens the FIFO and never reads: the run still ends at its limit, then after the grace.
+    int idle = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(idle, 0);
+    long long start = processrunner::NowMs();
+    processrunner::Result r = RunConsole({"--replay", fixture, "--write", fifo, "--seconds", "2"}, {}, false);
+    long long took = processrunner::NowMs() - start;
+    close(idle);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_LT(took, 20000) << "a stalled reader held the run";
+    unsigned lost = 0, out = 0;
+    EXPECT_EQ(std::sscanf(r.err.c_str(), ("CaptureConsole: " + fifo + " is a pipe: waiting for a reader to open it\nCaptureConsole: " + fifo +
+                                          " did not take the frames as fast as they came: %u frames were not saved; the first %u frames went out whole\n").c_str(),
+                          &lost, &out), 2) << r.err;
+    EXPECT_EQ(lost + out, 2000u) << r.err;
+
+    // A reader that takes the five frames and goes while the network is quiet: said at the end.
+    size_t received = 0;
+    std::thread reader(ReadFifoThenGo, fifo, capturefiles::PcapngBytes({}).size(), &received);
+    r = RunConsole({"--replay", capture, "--write", fifo, "--seconds", "2.5"}, {}, false);
+    reader.join();
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("CaptureConsole: cannot write " + fifo + ": the reader has gone (broken pipe)"), std::string::npos) << r.err;
+}

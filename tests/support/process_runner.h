@@ -38,6 +38,8 @@ struct Options {
     std::string interruptWhenOutputHas;      // once standard output holds this text, the child gets SIGINT
     int interruptDelayMs = 0;                // ... this long after the text appeared
     bool interruptGroup = false;             // ... and so does its whole process group, as a terminal's Ctrl+C
+    int interruptSignal = SIGINT;            // ... or this signal instead
+    bool closeOutput = false;                // the child starts with its standard output closed
 };
 
 inline long long NowMs() {
@@ -82,7 +84,10 @@ inline Child Spawn(const std::vector<std::string>& argv, const Options& options 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    if (options.closeOutput)
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
@@ -130,7 +135,7 @@ inline Result Run(const std::vector<std::string>& argv, const Options& options =
             result.out.find(options.interruptWhenOutputHas) != std::string::npos)
             interruptAt = NowMs() + options.interruptDelayMs;
         if (!interrupted && interruptAt >= 0 && NowMs() >= interruptAt) {
-            kill(options.interruptGroup ? -pid : pid, SIGINT);
+            kill(options.interruptGroup ? -pid : pid, options.interruptSignal);
             interrupted = true;
         }
         pollfd fds[3];

@@ -93,7 +93,11 @@ public final class CaptureFilesTest {
         checks.equal("original length: the frame's length", 70000, b.getInt(offset + 24));
         checks.equal("frame bytes", 1, (int) b.get(offset + 28));
         checks.equal("padding", 0, (int) b.get(offset + 28 + 101));
-        checks.equal("nothing after the frame", offset + 136, b.limit());
+        offset += 136;
+        checks.equal("statistics block after the frame", 5, b.getInt(offset));
+        checks.equal("statistics: frames received, frames saved", List.of(1L, 1L),
+                List.of(b.getLong(offset + 24), b.getLong(offset + 36)));
+        checks.equal("nothing after the statistics", offset + b.getInt(offset + 4), b.limit());
 
         // An existing file: refused without force, kept as it is until the capture begins with force.
         Files.writeString(file, "keep");
@@ -116,6 +120,7 @@ public final class CaptureFilesTest {
     private static final class FillingDisk {
         long room;
         int writes;
+        boolean closeFails;  // the file system reports an error only when the file is closed (NFS, a quota)
 
         FillingDisk(long room) {
             this.room = room;
@@ -124,6 +129,10 @@ public final class CaptureFilesTest {
         SeekableByteChannel create(Path path) throws IOException {
             FileChannel file = FileChannel.open(path, StandardOpenOption.CREATE_NEW, StandardOpenOption.WRITE);
             InvocationHandler calls = (proxy, method, args) -> {
+                if (method.getName().equals("close") && closeFails) {
+                    file.close();
+                    throw new IOException("Input/output error");
+                }
                 if (!method.getName().equals("write")) {
                     try {
                         return method.invoke(file, args);
@@ -198,13 +207,35 @@ public final class CaptureFilesTest {
         checks.equal("no room: no file left", false, Files.exists(empty));
         checks.equal("no room: what the message says", "no frame was saved, and the file is removed", none.saved());
 
+        // An error that only the close reports: the run is not a save.
+        Path late = dir.resolve("late.pcapng");
+        FillingDisk nfs = new FillingDisk(Long.MAX_VALUE);
+        nfs.closeFails = true;
+        CaptureFileWriter closing = new CaptureFileWriter(late, nfs.create(late), true, false);
+        String closeError = null;
+        try {
+            closing.begin("card 1", "Adapter");
+            closing.frame(frame, 60, 60, Instant.EPOCH);
+            closing.close();
+        } catch (IOException e) {
+            closeError = e.getMessage();
+        }
+        checks.equal("failing close: the error", "Input/output error", closeError);
+        checks.equal("failing close: failed, said once", List.of(true, true, false),
+                List.of(closing.failed(), closing.firstReport(), closing.firstReport()));
+
         // A pipe: each frame goes out as it comes, for the reader.
         Path piped = dir.resolve("piped.pcapng");
         try (CaptureFileWriter live = new CaptureFileWriter(piped, new FillingDisk(Long.MAX_VALUE).create(piped), false, true)) {
             live.begin("card 1", "Adapter");
             long before = Files.size(piped);
             live.frame(frame, 60, 60, Instant.EPOCH);
-            checks.equal("pipe: the frame went out at once", before + 92, Files.size(piped));
+            long deadline = System.nanoTime() + 5_000_000_000L;
+            while (Files.size(piped) == before && System.nanoTime() < deadline) {
+                live.handOverIfDue();  // as the console's timer does
+                Thread.onSpinWait();
+            }
+            checks.equal("pipe: the frame went out while the capture goes on", before + 92, Files.size(piped));
         }
     }
 

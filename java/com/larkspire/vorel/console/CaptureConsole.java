@@ -15,6 +15,7 @@ import java.time.LocalTime;
 import java.time.ZoneId;
 import java.time.format.DateTimeFormatter;
 import java.util.Locale;
+import java.util.concurrent.atomic.AtomicReference;
 
 /**
  * The capture console: what Network Vorel does with the tamsil library, on a command line. It lists the
@@ -28,9 +29,10 @@ import java.util.Locale;
  * </pre>
  *
  * <p>Ctrl+C is the library's: its console handler releases the capture and ends the process with 0, so no
- * summary line follows then. Exit codes: 0 done, 1 the library could not be loaded, the capture not started, the
- * file to replay is unusable or the frames could not be written, 2 a wrong command line or a file to write that
- * cannot be created.
+ * summary line follows then. While frames are being saved the console takes Ctrl+C itself, so that every frame
+ * it printed is in the file: it ends the run as a limit does. SIGTERM and SIGHUP always end the run so. Exit
+ * codes: 0 done, 1 the library could not be loaded, the capture not started, the file to replay is unusable or
+ * frames could not be saved, 2 a wrong command line or a file to write that cannot be created.
  */
 public final class CaptureConsole {
 
@@ -38,6 +40,16 @@ public final class CaptureConsole {
     static final int BUFFER_LENGTH = 65535;
 
     private static final DateTimeFormatter TIME = DateTimeFormatter.ofPattern("HH:mm:ss.SSS", Locale.ROOT);
+
+    /** How often waiting frames are handed to the file's writer on a quiet network. */
+    private static final long HAND_OVER_PERIOD_MS = 50;
+    /** How often a second JVM looks whether the first one is still there. */
+    private static final long PARENT_WATCH_MS = 200;
+    /** How long a run told to end may take before the JVM ends without it. */
+    private static final long END_LIMIT_MS = 20_000;
+
+    /** What ends the run from outside (a signal, the first JVM's end): the release once a capture runs. */
+    private static final AtomicReference<Runnable> END = new AtomicReference<>(() -> Runtime.getRuntime().halt(1));
 
     private final NativeCollection library;
     private final PrintStream out;
@@ -78,6 +90,14 @@ public final class CaptureConsole {
                 return;
             }
         }
+        if (options.writesToStandardOutput() && System.getProperty(SecondConsole.STANDARD_OUTPUT_PROPERTY) == null) {
+            String problem = SecondConsole.standardOutputProblem();
+            if (problem != null) {
+                System.err.println("CaptureConsole: --write - writes the capture to standard output, but " + problem);
+                System.exit(1);
+                return;
+            }
+        }
         if (SecondConsole.needed(options)) {
             int status;
             try {
@@ -88,6 +108,9 @@ public final class CaptureConsole {
             }
             System.exit(status);
             return;
+        }
+        if (SecondConsole.isSecond()) {
+            watchFirstJvm();
         }
         NativeCollection library;
         try {
@@ -179,6 +202,14 @@ public final class CaptureConsole {
         out.println("Capturing on " + chosenCard() + limits(options) + ". Ctrl+C ends it.");
         options.replay().ifPresent(file -> out.println("Replaying " + file + " as that card."));
         CaptureSession session = CaptureSession.over(library);
+        // From here a signal ends the run as a limit does, and the file is closed whole. Ctrl+C stays the library's
+        // unless frames are being saved.
+        END.set(session::release);
+        Signals.on("TERM", CaptureConsole::endRun);
+        Signals.on("HUP", CaptureConsole::endRun);
+        if (writer != null) {
+            Signals.on("INT", CaptureConsole::endRun);
+        }
         if (writer != null) {
             try {
                 writer.begin("card " + chosen, cardDescription(chosen));
@@ -189,7 +220,7 @@ public final class CaptureConsole {
                 return 1;
             }
             out.println("Saving the frames in " + writer.name() + " (pcapng).");
-            startFlushing(writer, session);
+            startHandingOver(writer, session);
         }
         out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
         if (options.hasTimeLimit()) {
@@ -218,7 +249,7 @@ public final class CaptureConsole {
             Instant received = startTime.plusNanos(System.nanoTime() - startNanos);
             frames++;
             bytes += length;
-            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
+            // To the file first: a run that a signal ends then has every frame it printed in the file.
             if (writer != null) {
                 try {
                     writer.frame(buffer, Math.min(length, buffer.length), length, received);
@@ -227,6 +258,7 @@ public final class CaptureConsole {
                     break;
                 }
             }
+            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
         if (writer != null) {
@@ -235,7 +267,12 @@ public final class CaptureConsole {
             } catch (IOException e) {
                 sayWriteError(writer, e);
             }
-            if (writer.failed()) {
+            long lost = writer.notSaved();
+            if (lost > 0) {
+                System.err.println("CaptureConsole: " + writer.name() + " did not take the frames as fast as they came: "
+                        + (lost == 1 ? "1 frame was" : lost + " frames were") + " not saved; " + writer.saved());
+            }
+            if (writer.failed() || lost > 0) {
                 status = 1;
             }
         }
@@ -245,16 +282,52 @@ public final class CaptureConsole {
         return status;
     }
 
+    /** Ends the run from outside: a signal, or the first JVM's end. The JVM ends anyway after a while. */
+    private static void endRun() {
+        Thread limit = new Thread(() -> {
+            try {
+                Thread.sleep(END_LIMIT_MS);
+            } catch (InterruptedException e) {
+                return;
+            }
+            System.err.println("CaptureConsole: the run did not end within " + END_LIMIT_MS / 1000 + " s of being told to");
+            Runtime.getRuntime().halt(1);
+        }, "capture-end-limit");
+        limit.setDaemon(true);
+        limit.start();
+        END.get().run();
+    }
+
     /**
-     * A timer that writes waiting frames out, so that a quiet capture ended by Ctrl+C has them in the file. A write
-     * error it meets ends the capture, which may be waiting for a frame that does not come.
+     * In a second JVM: the first one gone, however it ended, this one's run ends too. Its going shows as a new
+     * parent at once, also while it waits, a zombie, for its own parent to collect it.
      */
-    private static void startFlushing(CaptureFileWriter writer, CaptureSession session) {
-        Thread flusher = new Thread(() -> {
+    private static void watchFirstJvm() {
+        long first = ProcessHandle.current().parent().map(ProcessHandle::pid).orElse(-1L);
+        Thread watch = new Thread(() -> {
+            try {
+                while (ProcessHandle.current().parent().map(ProcessHandle::pid).orElse(-1L) == first) {
+                    Thread.sleep(PARENT_WATCH_MS);
+                }
+            } catch (InterruptedException e) {
+                return;
+            }
+            endRun();
+        }, "first-jvm-watch");
+        watch.setDaemon(true);
+        watch.start();
+    }
+
+    /**
+     * A timer that hands waiting frames to the file's writer, so that on a quiet network they reach the file. A
+     * write error it meets ends the capture, which may be waiting for a frame that does not come.
+     */
+    private static void startHandingOver(CaptureFileWriter writer, CaptureSession session) {
+        Thread timer = new Thread(() -> {
             try {
                 while (true) {
-                    Thread.sleep(CaptureFileWriter.FLUSH_NANOS / 2_000_000);
-                    writer.flushIfDue();
+                    Thread.sleep(HAND_OVER_PERIOD_MS);
+                    writer.handOverIfDue();
                 }
             } catch (InterruptedException e) {
                 // The JVM ends.
@@ -262,10 +335,10 @@ public final class CaptureConsole {
                 sayWriteError(writer, e);
                 session.release();
             }
-        }, "capture-file-flush");
-        flusher.setDaemon(true);
-        flusher.start();
-        // A JVM ended by a signal other than Ctrl+C (which the library handles) still writes what waits.
+        }, "capture-file-hand-over");
+        timer.setDaemon(true);
+        timer.start();
+        // A JVM that ends another way still writes what waits.
         Runtime.getRuntime().addShutdownHook(new Thread(() -> {
             try {
                 writer.close();

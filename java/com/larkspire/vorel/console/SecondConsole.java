@@ -1,13 +1,18 @@
 package com.larkspire.vorel.console;
 
-import java.io.File;
+import java.io.FileDescriptor;
 import java.io.IOException;
 import java.lang.management.ManagementFactory;
+import java.lang.reflect.Field;
+import java.nio.file.Files;
+import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Optional;
 import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
 
 /**
  * Runs the console again in a second JVM, for what a running JVM cannot arrange for itself:
@@ -17,22 +22,32 @@ import java.util.concurrent.TimeUnit;
  * TAMSIL_REPLAY when it opens a device, and a JVM cannot change its own environment. The second JVM gets
  * TAMSIL_REPLAY set to "*=FILE", which makes the file stand for whichever adapter is opened.
  * <li>Writing the capture to standard output ({@code --write -}): the library prints its own lines on the
- * process's standard output, which would break the pcapng stream. The second JVM's standard output (the
- * library's lines and the frame lines) goes to this one's standard error, and it writes the capture to this
- * one's standard output, which it opens through /proc (Linux).
+ * process's standard output, which would break the pcapng stream. The second JVM is started through a shell that
+ * gives it this one's standard output itself as its descriptor 3, where it writes the capture, and this one's
+ * standard error as its standard output, where the library's lines and the frame lines go. No path is opened to
+ * reach either stream.
  * </ul>
  *
  * <p>The second JVM has the same Java, JVM options, class path and arguments; standard input and error are
- * shared. This one ends with its exit code. Ctrl+C on a terminal reaches both JVMs: the second one ends through
- * the library's console handler, and this one, whose shutdown hook waits for it, then ends with its exit code. A
- * signal meant for this JVM alone ends the second one too.
+ * shared. This one ends with its exit code. A signal to this JVM (SIGINT, SIGTERM, SIGHUP; Ctrl+C on a terminal
+ * reaches both) is passed on as SIGTERM, which ends the second one's run as Ctrl+C does, and this one waits for
+ * it. The second JVM watches this one, and ends its run when this one has gone, however it ended.
  */
 final class SecondConsole {
 
     /** The system property that marks a second JVM that replays, holding the file it replays. */
     static final String REPLAYING_PROPERTY = "com.larkspire.vorel.console.replaying";
-    /** The system property that gives a second JVM the file that stands for the first one's standard output. */
+    /** The system property that tells a second JVM which of its descriptors is the first one's standard output. */
     static final String STANDARD_OUTPUT_PROPERTY = "com.larkspire.vorel.console.standardOutput";
+    /** Where the second JVM finds the first one's standard output. */
+    static final int STANDARD_OUTPUT_DESCRIPTOR = 3;
+
+    /** How long this JVM waits for the second one after passing a signal on. */
+    private static final long END_WAIT_SECONDS = 30;
+
+    private static final Pattern FLAGS = Pattern.compile("(?m)^flags:\\s*([0-7]+)$");
+    private static final int O_ACCMODE = 3;
+    private static final int O_RDONLY = 0;
 
     private SecondConsole() {
     }
@@ -42,10 +57,27 @@ final class SecondConsole {
         return file.toAbsolutePath().toString().equals(System.getProperty(REPLAYING_PROPERTY));
     }
 
-    /** In the second JVM, what {@code --write -} writes to; null in the first. */
-    static Path standardOutput() {
-        String path = System.getProperty(STANDARD_OUTPUT_PROPERTY);
-        return path == null ? null : Path.of(path);
+    /** Whether this JVM is a second one, started by another console. */
+    static boolean isSecond() {
+        return System.getProperty(REPLAYING_PROPERTY) != null || System.getProperty(STANDARD_OUTPUT_PROPERTY) != null;
+    }
+
+    /** In the second JVM, the first one's standard output, which {@code --write -} writes to; null in the first. */
+    static FileDescriptor standardOutput() throws IOException {
+        String number = System.getProperty(STANDARD_OUTPUT_PROPERTY);
+        if (number == null) {
+            return null;
+        }
+        try {
+            // java.io offers no descriptor by number; the JVM options below open FileDescriptor's field.
+            FileDescriptor descriptor = new FileDescriptor();
+            Field fd = FileDescriptor.class.getDeclaredField("fd");
+            fd.setAccessible(true);
+            fd.setInt(descriptor, Integer.parseInt(number));
+            return descriptor;
+        } catch (ReflectiveOperationException | RuntimeException e) {
+            throw new IOException("cannot take descriptor " + number + " as standard output (" + e + ")");
+        }
     }
 
     /** Whether the options need a second JVM and this is not it yet. */
@@ -54,13 +86,44 @@ final class SecondConsole {
             return false;
         }
         return options.replay().isPresent() && !isReplaying(options.replay().get())
-                || options.writesToStandardOutput() && standardOutput() == null;
+                || options.writesToStandardOutput() && System.getProperty(STANDARD_OUTPUT_PROPERTY) == null;
     }
 
     /** Problem with {@code file} as a TAMSIL_REPLAY entry, or null. */
     static String nameProblem(Path file) {
         return file.toAbsolutePath().toString().indexOf(';') >= 0
                 ? "a file name with ';' cannot be replayed (rename or link the file)" : null;
+    }
+
+    /**
+     * Why this JVM's standard output cannot carry a capture, or null: closed (descriptor 1 is then whatever the
+     * JVM opened next, often one of its own files), open for reading only, or a terminal. Read from /proc (Linux).
+     */
+    static String standardOutputProblem() {
+        String info;
+        try {
+            info = Files.readString(Path.of("/proc/self/fdinfo/1"));
+        } catch (NoSuchFileException e) {
+            return "standard output is closed";
+        } catch (IOException e) {
+            return null;  // nothing to tell from
+        }
+        Matcher flags = FLAGS.matcher(info);
+        if (flags.find() && (Integer.parseInt(flags.group(1), 8) & O_ACCMODE) == O_RDONLY) {
+            return "standard output is closed or not open for writing";
+        }
+        try {
+            String target = Files.readSymbolicLink(Path.of("/proc/self/fd/1")).toString();
+            if (target.startsWith("/dev/pts/") || target.startsWith("/dev/tty") || target.equals("/dev/console")) {
+                return "standard output is a terminal (send it to a file or a pipe)";
+            }
+            if (target.startsWith(System.getProperty("java.home") + "/")) {
+                return "standard output is closed";
+            }
+        } catch (IOException | UnsupportedOperationException e) {
+            return null;
+        }
+        return null;
     }
 
     /** Starts the second JVM and returns its exit code. */
@@ -71,32 +134,48 @@ final class SecondConsole {
         command.addAll(ManagementFactory.getRuntimeMXBean().getInputArguments());
         Optional<String> replay = options.replay().map(file -> file.toAbsolutePath().toString());
         replay.ifPresent(file -> command.add("-D" + REPLAYING_PROPERTY + "=" + file));
-        String self = "/proc/" + ProcessHandle.current().pid() + "/fd/";
         if (options.writesToStandardOutput()) {
-            command.add("-D" + STANDARD_OUTPUT_PROPERTY + "=" + self + "1");
+            command.add("--add-opens=java.base/java.io=ALL-UNNAMED");
+            command.add("-D" + STANDARD_OUTPUT_PROPERTY + "=" + STANDARD_OUTPUT_DESCRIPTOR);
         }
         command.add("-cp");
         command.add(System.getProperty("java.class.path"));
         command.add(CaptureConsole.class.getName());
         command.addAll(List.of(args));
-        ProcessBuilder builder = new ProcessBuilder(command).inheritIO();
         if (options.writesToStandardOutput()) {
-            // Both of its streams through one opening of this one's standard error, which to a file appends.
-            builder.redirectOutput(ProcessBuilder.Redirect.appendTo(new File(self + "2"))).redirectErrorStream(true);
+            // Descriptor 3 becomes this JVM's standard output, and standard output its standard error.
+            command.addAll(0, List.of("/bin/sh", "-c", "exec \"$@\" " + STANDARD_OUTPUT_DESCRIPTOR + ">&1 1>&2", "sh"));
         }
+        ProcessBuilder builder = new ProcessBuilder(command).inheritIO();
         replay.ifPresent(file -> builder.environment().put("TAMSIL_REPLAY", "*=" + file));
         Process child = builder.start();
+        Runnable passOn = () -> {
+            child.destroy();
+            Thread deadline = new Thread(() -> {
+                try {
+                    if (!child.waitFor(END_WAIT_SECONDS, TimeUnit.SECONDS)) {
+                        child.destroyForcibly();
+                    }
+                } catch (InterruptedException e) {
+                    Thread.currentThread().interrupt();
+                }
+            }, "second-console-deadline");
+            deadline.setDaemon(true);
+            deadline.start();
+        };
+        for (String signal : List.of("INT", "TERM", "HUP")) {
+            Signals.on(signal, passOn);
+        }
         Runtime.getRuntime().addShutdownHook(new Thread(() -> endWith(child), "second-console-end"));
         return child.waitFor();
     }
 
-    /** At this JVM's end: the second one ends too, and its exit code is this one's. */
+    /** At this JVM's end by any other way: the second one ends too, and its exit code is this one's. */
     private static void endWith(Process child) {
         try {
-            // Ctrl+C also reached the second JVM, which is releasing the capture: give it a moment.
-            if (!child.waitFor(2, TimeUnit.SECONDS)) {
+            if (child.isAlive()) {
                 child.destroy();
-                if (!child.waitFor(5, TimeUnit.SECONDS)) {
+                if (!child.waitFor(END_WAIT_SECONDS, TimeUnit.SECONDS)) {
                     child.destroyForcibly();
                     child.waitFor(5, TimeUnit.SECONDS);
                 }

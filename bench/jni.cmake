@@ -39,3 +39,14 @@ if(TARGET tamsil_java AND NOT WIN32)
     DEPENDS tamsil udp_flood ${_bench_classes}/.stamp
     USES_TERMINAL)
 endif()
+
+# The capture console saving a replay of 1,000,000 frames, this build's console against an earlier commit's
+# (`cmake --build <build> --target bench_console_write`, with -DTAMSIL_BENCH_BEFORE=<commit>; build optimised).
+if(TARGET tamsil_java AND NOT WIN32)
+  set(TAMSIL_BENCH_BEFORE "HEAD~1" CACHE STRING "The commit whose console bench_console_write compares with")
+  add_custom_target(bench_console_write
+    COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/console_write_bench.sh ${Java_JAVA_EXECUTABLE} $<TARGET_FILE_DIR:tamsil>
+            ${TAMSIL_JAVA_CLASSES} ${CMAKE_SOURCE_DIR} ${TAMSIL_BENCH_BEFORE}
+    DEPENDS tamsil tamsil_java
+    USES_TERMINAL VERBATIM)
+endif()

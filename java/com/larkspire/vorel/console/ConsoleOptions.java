@@ -53,7 +53,8 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
             Each option may be given once. --list goes with --replay and a card only.
 
             Ctrl+C ends the capture at any time: the library releases the adapter and ends
-            the process.
+            the process. With --write the console ends the run itself, as a limit does, so
+            that the file gets every frame shown; SIGTERM and SIGHUP always end it so.
             """;
 
     private static final Pattern INTEGER = Pattern.compile("-?[0-9]+");

@@ -43,7 +43,7 @@ import java.util.concurrent.TimeUnit;
 final class CaptureFileWriter implements AutoCloseable {
 
     /** A chunk's first frame waits at most this long for an idle writer. */
-    static final long HAND_OVER_NANOS = 1_000_000L;
+    static final long HAND_OVER_NANOS = 10_000_000L;
     /** How long {@link #close} waits for a writer that makes no progress. */
     static final long GRACE_NANOS = 2_000_000_000L;
     static final int CHUNK_BYTES = 256 * 1024;

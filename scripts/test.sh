@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets everything up and runs every test: the Linux build (unit, process, JVM, network-namespace and
 # Windows-table tests), the same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests under ThreadSanitizer, a short run of each fuzz target, and the Windows builds' tests under
-# Wine: x86_64 under wine64, i686 (the product) under 32-bit Wine.
+# concurrency tests under ThreadSanitizer, a short run of each fuzz target, the release (built twice and
+# compared, its files checked), and the Windows builds' tests under Wine, on the release's files: x86_64 under
+# wine64, i686 (the product) under 32-bit Wine.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -85,6 +86,10 @@ fuzz_targets() {
   return $status
 }
 stage "Fuzzing" fuzz_targets
+
+# The release built twice from two checkouts and compared, its files checked, and put where the Wine tests load
+# the product files, so that the stages below run the shipped bytes.
+stage "Release: reproducible, checked, and the files the Wine tests run" bash "$root/scripts/release-check.sh"
 
 # wine_tests <build dir> [ctest arguments]: the Windows build's test programs under Wine.
 wine_tests() {

@@ -4,9 +4,10 @@ std::atomic<LONG> nProcessEnding{kNotEnding};
 
 namespace {
 
+// The first claim only: a second Ctrl+C, like an end already under way, must leave the process's end to it.
 bool Claim(LONG how) {
     LONG expected = kNotEnding;
-    return nProcessEnding.compare_exchange_strong(expected, how) || expected == how;
+    return nProcessEnding.compare_exchange_strong(expected, how);
 }
 
 }  // namespace

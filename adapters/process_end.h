@@ -11,8 +11,8 @@
 enum : LONG { kNotEnding = 0, kEndingOnCtrlC = 1, kEndingFromChoice = 2 };
 extern std::atomic<LONG> nProcessEnding;
 
-// Ctrl+C's handler, before anything else: true when it is the process's end; false when the choice is already
-// ending the process, and the handler must then leave that to it.
+// Ctrl+C's handler, before anything else: true when it is the process's end; false when the choice, or an
+// earlier Ctrl+C, is already ending the process, and the handler must then leave that to it.
 bool BeginEndingOnCtrlC(void);
 
 // Whether Ctrl+C's handler has begun; a start that finds it so returns -1 without a line.

@@ -215,7 +215,8 @@ void CloseCaptureSession(void) {
 BOOL WINAPI OnConsoleControl(DWORD controlType) {
     if (controlType != CTRL_C_EVENT) return FALSE;
     // Before anything is cleared: a call that finds the adapter gone then also finds the process ending. When
-    // the adapter choice is already ending the process (the user quit, no adapter), that end stands.
+    // the adapter choice (the user quit, no adapter) or an earlier Ctrl+C is already ending the process, that
+    // end stands: exit is not for two threads at once.
     if (!BeginEndingOnCtrlC()) {
         for (;;) Sleep(1000);
     }

@@ -214,9 +214,8 @@ final class CaptureFileWriter implements AutoCloseable {
                 chunk = newChunk(blockLength);
             }
         }
-        long now = System.nanoTime();
         if (chunkFrames == 0) {
-            chunkSince = now;
+            chunkSince = System.nanoTime();
         }
         long micros = Math.addExact(Math.multiplyExact(time.getEpochSecond(), 1_000_000L), time.getNano() / 1000);
         chunk.putInt(ENHANCED_PACKET).putInt(blockLength).putInt(0)
@@ -228,7 +227,8 @@ final class CaptureFileWriter implements AutoCloseable {
         }
         chunk.putInt(blockLength);
         chunkFrames++;
-        if (writerIdle && now - chunkSince >= HAND_OVER_NANOS) {
+        // The clock is read only while the writer waits: a busy writer takes the chunk when it is full.
+        if (writerIdle && System.nanoTime() - chunkSince >= HAND_OVER_NANOS) {
             handOver();
         }
     }

@@ -45,8 +45,11 @@ public final class CaptureConsole {
     private static final long HAND_OVER_PERIOD_MS = 50;
     /** How often a second JVM looks whether the first one is still there. */
     private static final long PARENT_WATCH_MS = 200;
-    /** How long a run told to end may take before the JVM ends without it. */
-    private static final long END_LIMIT_MS = 20_000;
+    /**
+     * How long a run told to end may take before the JVM ends without it: enough for the writer to drain its queue
+     * (32 MiB) onto a slow disk that still makes progress.
+     */
+    private static final long END_LIMIT_MS = 60_000;
 
     /** What ends the run from outside (a signal, the first JVM's end): the release once a capture runs. */
     private static final AtomicReference<Runnable> END = new AtomicReference<>(() -> Runtime.getRuntime().halt(1));

@@ -212,8 +212,6 @@ public final class CaptureConsole {
         Signals.on("HUP", CaptureConsole::endRun);
         if (writer != null) {
             Signals.on("INT", CaptureConsole::endRun);
-        }
-        if (writer != null) {
             try {
                 writer.begin("card " + chosen, cardDescription(chosen));
             } catch (IOException e) {

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Sets everything up and runs every test: the Linux build (unit, process, JVM, network-namespace and
-# Windows-table tests), the same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# concurrency tests under ThreadSanitizer, a short run of each fuzz target, the release (built twice and
-# compared, its files checked), and the Windows builds' tests under Wine, on the release's files: x86_64 under
-# wine64, i686 (the product) under 32-bit Wine.
+# Sets everything up and runs every test: the Windows cross builds, the release (built twice and compared), the
+# Linux build (unit, process, JVM, network-namespace tests, and the table checks of the release's files), the
+# same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, a short run of each fuzz target, and the Windows builds' tests under Wine, on the release's
+# files: x86_64 under wine64, i686 (the product) under 32-bit Wine.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -23,9 +23,14 @@ bash "$root/scripts/setup.sh" --i686 || exit 1
 
 stage "Windows cross builds" sh "$root/cmake/cross-build.sh"
 
+# The release built twice from two checkouts and compared, and its files put where the Linux build's table checks
+# and the Wine tests take the product files, so that the stages below check and run the shipped bytes.
+stage "Release: reproducible, and the files the checks and Wine tests take" bash "$root/scripts/release-check.sh"
+shipped=$root/build-release-check/shipped
+
 linux_build() {
   cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DTAMSIL_WINDOWS_I686_DIR="$root/build-win32" -DTAMSIL_WINDOWS_X86_64_DIR="$root/build-win64" &&
+    -DTAMSIL_WINDOWS_I686_DIR="$shipped" -DTAMSIL_WINDOWS_X86_64_DIR="$shipped/x86_64" &&
     cmake --build "$root/build" -j "$jobs" &&
     (cd "$root/build" && ctest --output-on-failure -j "$jobs" --timeout 600)
 }
@@ -86,10 +91,6 @@ fuzz_targets() {
   return $status
 }
 stage "Fuzzing" fuzz_targets
-
-# The release built twice from two checkouts and compared, its files checked, and put where the Wine tests load
-# the product files, so that the stages below run the shipped bytes.
-stage "Release: reproducible, checked, and the files the Wine tests run" bash "$root/scripts/release-check.sh"
 
 # wine_tests <build dir> [ctest arguments]: the Windows build's test programs under Wine.
 wine_tests() {

@@ -1,5 +1,5 @@
-// ousterling's console texts, and the check of a transcript against them with its progress dots: dots may stand
-// only right after a busy step's line (the look-up and the uninstall line), before the mark that closes it.
+// ousterling's console and dialogue texts, and the check of a transcript against them with its progress dots: dots
+// may stand only right after a busy step's line (the look-up and the uninstall line), before the mark that closes it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +17,16 @@ inline const char kNotFound[] = "\nDid not find an existing Network Vorel Packet
 inline const char kUninstall[] = "\nUninstalling Network Vorel Packet Driver...";
 inline const char kFinished[] = "\nFinished uninstalling.\n";
 inline const char kError[] = "\nAn error occured.";
+// Followed by the holder's client description and "'", with no line end.
+inline const char kLockedBy[] = "Could not lock INetcfg, it is already locked by '";
+
+inline const char kRemoveCaption[] = "Remove Network Vorel Packet Driver";
+inline const char kNotAdministratorText[] = "You need administrator rights to uninstall the packet driver.";
+inline const char kConfirmationText[] =
+    "Network Vorel will not work without the Packet Driver.\nAre you sure you want to uninstall it?";
+inline const char kResultCaption[] = "Driver uninstallation";
+inline const char kRemovedText[] = "Network Vorel Packet Driver successfully uninstalled.";
+inline const char kNotRemovedText[] = "Network Vorel Packet Driver failed to uninstall.";
 
 inline std::string Visible(const std::string& text) {
     std::string out;

@@ -92,7 +92,7 @@ void RetireDevice() { Retire(pAdapter.exchange(nullptr), pPacket.exchange(nullpt
 
 // The release, under csControl. Every delivery call that began before it ends with 0: the pointers are cleared
 // before the count changes, so a call that still found the adapter noted the old count.
-void ReleaseSession() {
+void CloseCaptureSession() {
     if (pAdapter.load() != nullptr) bRunning = 0;
     Adapter* adapter = pAdapter.exchange(nullptr);
     Packet* packet = pPacket.exchange(nullptr);
@@ -199,17 +199,12 @@ void FreeOnExit(void) {
     if (CtrlCHasBegun()) return;
     CriticalSectionHold control(&csControl);
     if (pAdapter.load() != nullptr) {
-        ReleaseSession();
+        CloseCaptureSession();
     } else {
         PrintNotStarted(776);
         // Nothing to release, but a delivery call waiting for a device (after a failed switch of cards) ends.
         nReleaseCount.fetch_add(1);
     }
-}
-
-void CloseCaptureSession(void) {
-    CriticalSectionHold control(&csControl);
-    ReleaseSession();
 }
 
 BOOL WINAPI OnConsoleControl(DWORD controlType) {
@@ -223,7 +218,7 @@ BOOL WINAPI OnConsoleControl(DWORD controlType) {
     // The process ends either way. Holding csControl to the end keeps any other control call from starting
     // anything after the release; when another one does not let go in time, only the delivery calls are ended.
     if (EnterWithin(&csControl, kLetGoTimeoutMs))
-        ReleaseSession();
+        CloseCaptureSession();
     else
         nReleaseCount.fetch_add(1);
     fflush(stdout);

@@ -10,8 +10,6 @@ void FreeOnExit(void);
 void SetPausedOn(BYTE paused);
 BYTE IsPausedOn(void);
 
-// Releases the session: ends delivery, closes the device and the read request, frees the storage.
-void CloseCaptureSession(void);
 BOOL WINAPI OnConsoleControl(DWORD controlType);
 
 // Receives the bytes of one delivered frame (at most the count the delivery worked out).

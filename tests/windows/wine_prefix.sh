@@ -14,6 +14,16 @@ unset DISPLAY WAYLAND_DISPLAY
 case $action in
   setup)
     case $prefix in */wineprefix) ;; *) echo "refusing prefix '$prefix' (must end in /wineprefix)" >&2; exit 2 ;; esac
+    # The adapters Wine lists are those of the network namespace its resident processes start in (the driver host
+    # answers IP Helper): as root, the set-up runs in a namespace of its own holding one veth pair, so that every
+    # run sees the same two adapters, vorel1 and vorel0, whatever the machine has. The namespace lives on in
+    # those processes; the test programs themselves run outside it.
+    pair='ip link add vorel0 type veth peer name vorel1 && ip link set vorel0 up && ip link set vorel1 up'
+    if [ -z "${TAMSIL_WINE_OWN_NETWORK:-}" ] && [ "$(id -u)" = 0 ] && unshare -n sh -c "$pair" 2>/dev/null; then
+      TAMSIL_WINE_OWN_NETWORK=1 exec unshare -n sh -c "$pair && exec sh \"\$0\" \"\$@\"" "$0" "$@"
+    fi
+    [ -n "${TAMSIL_WINE_OWN_NETWORK:-}" ] && echo "Wine's adapters: vorel1 and vorel0, in a network namespace of its own" ||
+      echo "Wine's adapters: this machine's (not root, or no veth pair could be made)"
     [ -d "$prefix" ] && { "$server" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$prefix"; }
     case $arch in
       win64)

@@ -115,9 +115,10 @@ static void Reset(void) {
     KIRQL irql;
     KeAcquireSpinLock(&lock, &irql);
     while (!IsListEmpty(&queue)) ExFreePoolWithTag(CONTAINING_RECORD(RemoveHeadList(&queue), QUEUED_READ, link), POOL_TAG);
-    ULONG pendingReads = state.pendingReads;
+    ULONG pendingReads = state.pendingReads, openFiles = state.openFiles;
     RtlZeroMemory(&state, sizeof state);
     state.pendingReads = pendingReads;
+    state.openFiles = openFiles;
     KeReleaseSpinLock(&lock, irql);
 }
 
@@ -151,6 +152,9 @@ static NTSTATUS Control(PIRP irp, PIO_STACK_LOCATION stack) {
         case IOCTL_NETVOREL_TEST_RESET:
             Reset();
             return Complete(irp, STATUS_SUCCESS, 0);
+        case IOCTL_NETVOREL_TEST_REFUSE_OID:
+            state.refuseOid = 1;
+            return Complete(irp, STATUS_SUCCESS, 0);
     }
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
@@ -173,14 +177,20 @@ static NTSTATUS NTAPI DispatchIoctl(PDEVICE_OBJECT device, PIRP irp) {
     state.oid = in >= 4 ? request[0] : 0;
     state.length = in >= 8 ? request[1] : 0;
     state.data = in >= 12 ? request[2] : 0;
+    ULONG refuse = state.refuseOid;
     KeReleaseSpinLock(&lock, irql);
-    return Complete(irp, STATUS_SUCCESS, out);
+    return refuse ? Complete(irp, STATUS_NOT_SUPPORTED, 0) : Complete(irp, STATUS_SUCCESS, out);
 }
 
 // Create, and close (Wine's last CloseHandle) or cleanup (Windows'): the file's pending reads end.
 static NTSTATUS NTAPI DispatchFile(PDEVICE_OBJECT device, PIRP irp) {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    (void)device;
+    if (device != controlDevice && stack->MajorFunction != IRP_MJ_CLEANUP) {
+        KIRQL irql;
+        KeAcquireSpinLock(&lock, &irql);
+        stack->MajorFunction == IRP_MJ_CREATE ? ++state.openFiles : --state.openFiles;
+        KeReleaseSpinLock(&lock, irql);
+    }
     if (stack->MajorFunction != IRP_MJ_CREATE) {
         for (;;) {
             KIRQL irql;

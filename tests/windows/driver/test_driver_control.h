@@ -12,8 +12,10 @@
 #define IOCTL_NETVOREL_TEST_QUEUE CTL_CODE(FILE_DEVICE_UNKNOWN, 0x900, METHOD_BUFFERED, FILE_ANY_ACCESS)
 // Output: NETVOREL_TEST_STATE.
 #define IOCTL_NETVOREL_TEST_STATE CTL_CODE(FILE_DEVICE_UNKNOWN, 0x901, METHOD_BUFFERED, FILE_ANY_ACCESS)
-// Drops the queued entries and the recorded request; pending reads stay pending.
+// Drops the queued entries, the recorded request and a refusal; pending reads and open files stay.
 #define IOCTL_NETVOREL_TEST_RESET CTL_CODE(FILE_DEVICE_UNKNOWN, 0x902, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// From now until a reset, OID requests are recorded and then refused (STATUS_NOT_SUPPORTED).
+#define IOCTL_NETVOREL_TEST_REFUSE_OID CTL_CODE(FILE_DEVICE_UNKNOWN, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
 typedef struct {
     ULONG status;   // 0: complete the read with the bytes; otherwise fail it with this NTSTATUS
@@ -33,4 +35,6 @@ typedef struct {
     ULONG readDevice;    // the device of the latest read: its place in Export
     ULONG queued;        // entries not yet taken
     ULONG readsServed;   // reads completed from the queue since the last reset
+    ULONG openFiles;     // files open on the packet devices now
+    ULONG refuseOid;     // OID requests are refused
 } NETVOREL_TEST_STATE;

@@ -12,6 +12,8 @@
 #include "windows/win32/test_driver_setup.h"
 #include "windows/win32/jni_harness.h"
 #include "windows/win32/message_box_answerer.h"
+#include "windows/registry_seed.h"
+#include "windows/win32/harness_child.h"
 
 namespace {
 
@@ -197,6 +199,158 @@ TEST_F(JniHarness, Capture_DriverStartOnWineFailsToOpenTheDeviceWithItsMessages)
     jbyteArray frame = jvm_->NewJavaArray(16, 0);
     EXPECT_EQ(CallCaptured<jint>(&out, "GetFrameFromDriver", frame, static_cast<jint>(16)), 0);
     EXPECT_NE(out.find("..pAdapter is NULL\n"), std::string::npos) << out;
+}
+
+// ---- The choice as a user meets it: the dialogue on standard input, and the starts that end the process ----
+const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\NetVorel";
+const char kLinkageKey[] = "SYSTEM\\CurrentControlSet\\Services\\NetVorel\\Linkage";
+const char kCardsKey[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
+const char kPrompt[] = "\nPlease enter the ID for the Adapter name you wish to use or enter 0 to quit: ";
+
+std::string Dialogue(const std::vector<std::string>& rows) {
+    std::string out = "These are the network adapters installed on your computer:\nID, Adapter name\n";
+    char row[200];
+    for (size_t k = 0; k < rows.size(); ++k) {
+        std::snprintf(row, sizeof row, "%2u, %s\n", static_cast<unsigned>(k + 1), rows[k].c_str());
+        out += row;
+    }
+    return out + kPrompt;
+}
+
+std::string NotOpened(const std::string& description) {
+    return "\n*** ERROR: could not open the Adapter: " + description +
+           " ***\n\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n";
+}
+
+struct ChildCase {
+    const char* name;
+    std::string arguments;  // the card number
+    std::string input;
+    std::string output;
+    DWORD exitCode;
+    const char* ipHelper;  // see RunChild
+};
+
+void ExpectChildren(const std::vector<ChildCase>& cases) {
+    for (const auto& c : cases) {
+        ChildRun run = RunChild(c.arguments, c.input, c.ipHelper);
+        EXPECT_EQ(run.output, c.output) << c.name;
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.name;
+        EXPECT_TRUE(run.boxes.empty()) << c.name;
+    }
+}
+
+TEST_F(JniHarness, Choice_RegistryDialogueAndItsFailures) {
+    using namespace registryseed;
+    // Without the driver's key: its lines, the box, and the process ends with 0.
+    ASSERT_EQ(DeleteTree(kServiceKey), ERROR_SUCCESS);
+    ChildRun none = RunChild("-2", "");
+    EXPECT_EQ(none.output,
+              "ERROR: Unable to read \"SYSTEM\\CurrentControlSet\\Services\\NetVorel\" key in registry\n"
+              "This usually means Network Vorel Packet Driver is not installed\n"
+              "ERROR: Could not get Adapter Names\n");
+    EXPECT_EQ(none.exitCode, 0u);
+    ASSERT_EQ(none.boxes.size(), 1u);
+    EXPECT_EQ(none.boxes[0].caption, "Packet driver");
+    EXPECT_EQ(none.boxes[0].text, "No cards were found. Run ousterling.exe from\nyour Network Vorel directory, then reboot your "
+                                  "computer and\nrun inductling.exe (from a command shell)");
+    EXPECT_TRUE(none.boxes[0].hasOk && none.boxes[0].topmost);
+
+    // Two cards of our own, enumerated first ("0", "00"), each bound to an Export entry.
+    ASSERT_EQ(SetMultiString(kLinkageKey, "Export", {"\\Device\\NetVorel_TestCard0", "\\Device\\NetVorel_TestCard1"}), ERROR_SUCCESS);
+    for (const char* card : {"0", "00"}) {
+        std::string key = std::string(kCardsKey) + "\\" + card;
+        ASSERT_EQ(SetString(key, "Description", card[1] ? "Second card" : "First card"), ERROR_SUCCESS);
+        ASSERT_EQ(SetString(key, "ServiceName", card[1] ? "TestCard1" : "TestCard0"), ERROR_SUCCESS);
+    }
+    std::string dialogue = Dialogue({"First card", "Second card"});
+    std::string invalid = "\nInvalid choice. Enter a digit between 1 and 2\n";
+    ExpectChildren({
+        // Out of range, an empty line, digits then letters (the rest of the line dropped), then card 2.
+        {"invalid answers, then 2", "-2", "5\n\n12abc\n2\n",
+         dialogue + invalid + dialogue + invalid + dialogue + invalid + dialogue + "User selected Adapter: Second card\n" +
+             NotOpened("Second card") + "DriverStart: -1\n",
+         0, nullptr},
+        {"0 quits", "-2", "0\n", dialogue + "User choose to quit instead of specifying an adapter.\n", 0, nullptr},
+        {"end of input", "-2", "", dialogue + "\nNo adapter chosen: standard input has ended.\nDriverStart: -1\n", 0, nullptr},
+    });
+
+    // A card whose record is not bound to any Export entry: the start fails without a line.
+    ASSERT_EQ(SetMultiString(kLinkageKey, "Export", {"\\Device\\NetVorel_TestCard0", "\\Device\\NetVorel_Other"}), ERROR_SUCCESS);
+    ExpectChildren({{"card 2 unbound", "-2", "2\n", dialogue + "DriverStart: -1\n", 0, nullptr}});
+    std::string out;
+    // Cards the registry cannot describe: the start's error lines, and the inventory's count stands.
+    ASSERT_EQ(SetString(std::string(kCardsKey) + "\\00", "Description", std::string(150, 'd')), ERROR_SUCCESS);
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), -1);
+    EXPECT_EQ(out, "ERROR: The buffer specified is too small\n\n*** ERROR: could not get Adapter information from registry ***\n\n");
+    ASSERT_EQ(SetString(std::string(kCardsKey) + "\\00", "Description", "Second card"), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(std::string(kCardsKey) + "\\000000"), ERROR_SUCCESS);  // a name longer than a record allows
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetCardNumbers"), 2);
+    EXPECT_EQ(out, "ERROR: Unable to enumerate subkeys of \"Software\\Microsoft\\WindowsNT\\CurrentVersion\\NetworkCards in Registry\n");
+    ASSERT_EQ(DeleteTree(std::string(kCardsKey) + "\\000000"), ERROR_SUCCESS);
+    ASSERT_EQ(SetMultiString(kLinkageKey, "Export", {}), ERROR_SUCCESS);
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), -1);
+    EXPECT_EQ(out, "\nWARNING: Could not find any network adapters on this system\n"
+                   "Is the Network Vorel Packet Driver correctly installed on this machine?\n"
+                   "See userguide.html in your network vorel\\doc directory for more information.\n");
+
+    // One Export entry too long for a device file name: the open fails.
+    ASSERT_EQ(SetMultiString(kLinkageKey, "Export", {"\\Device\\NetVorel_" + std::string(100, 'n')}), ERROR_SUCCESS);
+    EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), -1);
+    EXPECT_EQ(out, NotOpened("First card"));
+
+    // The inventory (the registry path since the start with -2): a card without values, more cards than the
+    // table's 16 records (the first 16 are read), no NetworkCards key; the count is Export's throughout.
+    ASSERT_EQ(CreateKey(std::string(kCardsKey) + "\\001"), ERROR_SUCCESS);
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetCardNumbers"), 1);
+    EXPECT_EQ(out, "ERROR: Unable to get the value of a parameter \"Description\"\n");
+    ASSERT_EQ(DeleteTree(kCardsKey), ERROR_SUCCESS);
+    for (int card = 10; card < 27; ++card) {
+        std::string key = std::string(kCardsKey) + "\\" + std::to_string(card);
+        ASSERT_EQ(SetString(key, "Description", "Card " + std::to_string(card)), ERROR_SUCCESS);
+        ASSERT_EQ(SetString(key, "ServiceName", "S"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetCardNumbers"), 1);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(jvm_->Text(Call<jstring>("GetCardDescription", static_cast<jint>(15))), "Card 25");
+    ASSERT_EQ(DeleteTree(kCardsKey), ERROR_SUCCESS);
+    EXPECT_EQ(CallCaptured<jint>(&out, "GetCardNumbers"), 1);
+    EXPECT_EQ(out, "ERROR: Unable to read \"Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards\" key in registry\n");
+    ASSERT_EQ(CreateKey(kCardsKey), ERROR_SUCCESS);
+    ASSERT_EQ(DeleteTree(kServiceKey), ERROR_SUCCESS);
+}
+
+TEST_F(JniHarness, Choice_IpHelperDialogueAndTheStartsThatEndTheProcess) {
+    std::vector<std::string> adapters = IpHelperAdapters();
+    if (adapters.size() != 2) GTEST_SKIP() << "Wine lists " << adapters.size() << " adapters, not the test prefix's two";
+    std::string dialogue = Dialogue(adapters);
+    const DWORD kExitMinusOne = 0xFFFFFFFFu;
+    ExpectChildren({
+        {"a letter, then 2", "-1", "x\n2\n",
+         dialogue + "\nInvalid choice. Enter a digit between 1 and 2\n" + dialogue + "User selected Adapter: " + adapters[1] +
+             "\n" + NotOpened(adapters[1]) + "DriverStart: -1\n",
+         0, nullptr},
+        {"0 quits", "-1", "0\n", dialogue + "User choose to quit instead of specifying an adapter.\n", 0, nullptr},
+        {"card 3 of 2", "3", "", "Invalid network card choice.\n", kExitMinusOne, nullptr},
+        {"no iphlpapi.dll", "1", "",
+         "ERROR: IP Helper (iphlpapi.dll) could not be loaded (error 126): the network adapters cannot be listed\n"
+         "\nWARNING: Could not find any network adapters on this system\n"
+         "\nIf you're sure you have network adapters installed, contact support@larkspire.com for further instructions.\n",
+         kExitMinusOne, ""},
+    });
+}
+
+TEST_F(JniHarness, Choice_AnIpHelperWhoseTablesDisagree) {
+    std::string notListed = "ERROR: Could not get the list of network adapters\nDriverStart: -1\n";
+    ExpectChildren({
+        // One adapter: no dialogue and no range check, whatever the card number.
+        {"one adapter", "5", "", NotOpened("Fake adapter 0") + "DriverStart: -1\n", 0, "1 1 0"},
+        {"one interface, no list", "1", "", notListed, 0, "1 0 0"},
+        {"two interfaces, no list", "1", "", notListed, 0, "2 0 0"},
+        // Three interfaces but two adapters, the list read again after a fill answered too small.
+        {"card 3 of a list of 2", "3", "", "ERROR: Network card 3 is not in the list of network adapters\nDriverStart: -1\n", 0,
+         "3 2 1"},
+    });
 }
 
 // Defined last, so it runs after every case above: each export went through the checked caller at least once.

@@ -24,6 +24,7 @@
 #include "windows/registry_seed.h"
 #include "windows/win32/jni_harness.h"
 #include "windows/win32/test_driver_setup.h"
+#include "windows/win32/harness_child.h"
 
 namespace {
 
@@ -175,6 +176,16 @@ TEST_F(PacketDriver, Start_RegistryPathOpensTheExportedDeviceAndSetsPromiscuousM
     EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n");
     ExpectOpenedAndPromiscuous("Packet_NetVorel_TestCard0", kTestCardDevice, 1);
     EXPECT_EQ(DriverState().readsServed, 0u) << "nothing is read before the first delivery call";
+}
+
+TEST_F(PacketDriver, Start_ARefusedPromiscuousRequestOnlyWarns) {
+    ASSERT_TRUE(RefuseOid());
+    std::string out;
+    // -2 is not the card selected (1): the device is opened afresh.
+    ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0) << out;
+    EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\nWARNING:\nCould not set adapter " +
+                       kTestCardDescription + " in promiscuous mode\nNetwork Vorel will only monitor traffic on your own host.\n");
+    EXPECT_EQ(DriverState().oidRequests, 1u);
 }
 
 // ---- 2. Delivery through real blocks ----
@@ -336,9 +347,7 @@ TEST_F(PacketDriver, Start_IpHelperPathWhileAReadPendsOnTheRegistryCard) {
     EXPECT_EQ(g_defined.size(), 1u);
 }
 
-// The console's Ctrl+C runs the same release (CloseCaptureSession) from its handler. It is not raised here:
-// under ctest standard output is a pipe, so the process has no console and GenerateConsoleCtrlEvent fails;
-// Wine delivers CTRL_C only under a pseudo-terminal or as a Linux SIGINT from outside.
+// The console's Ctrl+C runs the same release from its handler: the last case.
 TEST_F(PacketDriver, Release_FreeOnExitEndsADeliveryWaitingInAPendingRead) {
     auto call = StartDelivery();
     ASSERT_TRUE(ReadPending());
@@ -351,6 +360,22 @@ TEST_F(PacketDriver, Release_FreeOnExitEndsADeliveryWaitingInAPendingRead) {
     EXPECT_TRUE(WaitUntil([] { return DriverState().pendingReads == 0; }));
     CallCaptured<void>(&out, "DriverStop");
     EXPECT_NE(out.find("..pAdapter is NULL, implying the driver is NOT started.\n"), std::string::npos) << "released";
+}
+
+// Ctrl+C (SIGINT to the process, as from a terminal) while a delivery call waits in a pending read: the
+// handler releases the session, which ends the read and closes the device, and ends the process with 0; the
+// delivery call ends quietly. The child says at exit what the driver still holds.
+TEST_F(PacketDriver, CtrlC_WhileAReadPendsClosesTheDeviceAndEndsTheProcessWithZero) {
+    CloseLinks();  // the child defines the same DOS name
+    ChildRun run = RunChild("-2 deliver", "", nullptr, [](const std::string& token) {
+        ASSERT_TRUE(ReadPending()) << "the child's delivery call never reached the driver";
+        ASSERT_TRUE(InterruptChild(token));
+    });
+    std::string opened = std::string("Adapter ") + kTestCardDescription + " successfully opened\n\nDriverStart: 0\n";
+    std::string atExit = "at exit: 0 read(s) pending, 0 packet file(s) open\n";
+    // Whether the ended call prints its line before the process ends is a race; either way it is its only line.
+    EXPECT_TRUE(run.output == opened + atExit || run.output == opened + "GetFrameFromDriver: 0\n" + atExit) << run.output;
+    EXPECT_EQ(run.exitCode, 0u);
 }
 
 }  // namespace

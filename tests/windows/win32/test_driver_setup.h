@@ -83,6 +83,11 @@ inline BOOL WINAPI DefineDosDeviceWLinked(DWORD flags, LPCWSTR device, LPCWSTR t
     return DefineLink(flags, narrow(device), narrow(target));
 }
 
+inline void CloseLinks() {
+    for (auto& link : g_links) CloseHandle(link.second);
+    g_links.clear();
+}
+
 // Under Wine, points `library`'s imports of DefineDosDeviceA/W at the two above (elsewhere nothing changes).
 inline void LinkDosDevicesOf(HMODULE library) {
     if (library == nullptr || !RunningOnWine()) return;
@@ -215,6 +220,8 @@ inline bool Queue(const Bytes& block, ULONG status = 0, ULONG repeats = 1) {
 inline bool QueryDriver(NETVOREL_TEST_STATE* state) { return Control(IOCTL_NETVOREL_TEST_STATE, nullptr, 0, state, sizeof *state); }
 
 inline bool ResetDriver() { return Control(IOCTL_NETVOREL_TEST_RESET, nullptr, 0, nullptr, 0); }
+
+inline bool RefuseOid() { return Control(IOCTL_NETVOREL_TEST_REFUSE_OID, nullptr, 0, nullptr, 0); }
 
 // Opens the control device into g_control; an empty string when it is open.
 inline std::string OpenControlDevice() {

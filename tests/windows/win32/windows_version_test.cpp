@@ -21,11 +21,13 @@ protected:
         JniHarnessBase::SetUpTestSuite();
         // Wine's own DefineDosDevice cannot take a packet device's name. No driver runs here: the open fails.
         testdriver::LinkDosDevicesOf(library_);
-        // One packet driver device and its card, as the driver's installer leaves them on NT 4.0.
+        // Two packet driver devices, the first with its card. Before Windows 2000 a card's service name is what
+        // follows the first 15 units of its device.
         using namespace registryseed;
-        ASSERT_EQ(SetMultiString(kLinkage, "Export", {kDevice}), ERROR_SUCCESS);
+        ASSERT_EQ(SetMultiString(kLinkage, "Export", {"\\Device\\NetVorel_Unbound", kDevice}), ERROR_SUCCESS);
         ASSERT_EQ(SetString(kCardKey, "Description", kDescription), ERROR_SUCCESS);
-        ASSERT_EQ(SetString(kCardKey, "ServiceName", std::string(kDevice).substr(17)), ERROR_SUCCESS);
+        ASSERT_EQ(SetString(kCardKey, "ServiceName", std::string(kDevice).substr(LOBYTE(GetVersion()) < 5 ? 15 : 17)),
+                  ERROR_SUCCESS);
     }
     static void TearDownTestSuite() {
         registryseed::DeleteTree("SYSTEM\\CurrentControlSet\\Services\\NetVorel");
@@ -53,7 +55,7 @@ TEST_F(WindowsVersion, LoadsAndFindsAdaptersThroughThePathOfThisVersion) {
     std::string out;
     jint count = CallCaptured<jint>(&out, "GetCardNumbers");
     EXPECT_EQ(out, "");
-    EXPECT_EQ(count, registryPath ? 1 : static_cast<jint>(ipHelper.size()));
+    EXPECT_EQ(count, registryPath ? 2 : static_cast<jint>(ipHelper.size()));
     EXPECT_EQ(jvm_->Text(Call<jstring>("GetCardDescription", static_cast<jint>(0))), expectedFirst);
 
     // Card 1 of an empty IP Helper list would end the process.
@@ -63,6 +65,7 @@ TEST_F(WindowsVersion, LoadsAndFindsAdaptersThroughThePathOfThisVersion) {
     std::string opened = "Adapter " + expectedFirst + " successfully opened\n";
     std::string failed = "\n*** ERROR: could not open the Adapter: " + expectedFirst + " ***\n";
     EXPECT_TRUE(out.find(started == 0 ? opened : failed) != std::string::npos) << out;
+    EXPECT_EQ(out.rfind("User selected Adapter: " + expectedFirst + "\n", 0), 0u) << "card 1 of two" << out;
     if (RunningOnWine() && registryPath) {
         // The registry's device path, from its UTF-16 form.
         ASSERT_EQ(testdriver::g_defined.size(), 1u);

@@ -2,7 +2,7 @@
 //
 // The changes of the session run one at a time under csControl. Whatever retires the device, the read request
 // or the storage takes it out of the shared pointers first, closes the device (which ends a pending read), and
-// frees it only once it holds csDelivery, that is, once no delivery call is reading, walking or copying. That
+// frees it only once it holds the delivery lock, that is, once no delivery call is reading, walking or copying. That
 // wait is bounded: a delivery call stuck in a read that does not end leaves the objects allocated (memory in use
 // is never freed), and the next start then allocates a storage block of its own.
 #include <cstdio>
@@ -27,20 +27,20 @@ std::atomic<DWORD> nBlockBytes{0};
 std::atomic<LONG> nReleaseCount{0};
 CRITICAL_SECTION csStart;
 CRITICAL_SECTION csControl;
-CRITICAL_SECTION csDelivery;
+std::atomic<LONG> bDeliveryHeld{0};
 
 namespace {
 
 const char kSourceFile[] = "tamsil";
 // How long a retire waits for a delivery call to let go, and Ctrl+C for the other control operations.
 constexpr DWORD kLetGoTimeoutMs = 5000;
+constexpr DWORD kYieldsBeforePolling = 64;
 
 // The critical sections exist before any call can reach the library.
 struct LocksAtLoad {
     LocksAtLoad() {
         InitializeCriticalSection(&csStart);
         InitializeCriticalSection(&csControl);
-        InitializeCriticalSection(&csDelivery);
     }
 } locksAtLoad;
 
@@ -68,7 +68,7 @@ void ResetWalk(BYTE* storage) {
 // start allocates a block of its own.
 void Retire(Adapter* adapter, Packet* packet, bool freeStorage) {
     AbortAdapterDevice(adapter);
-    if (!EnterWithin(&csDelivery, kLetGoTimeoutMs)) {
+    if (!EnterDeliveryWithin(kLetGoTimeoutMs)) {
         if (freeStorage) {
             hStorage = nullptr;
             bStorageAllocated = 0;
@@ -84,7 +84,7 @@ void Retire(Adapter* adapter, Packet* packet, bool freeStorage) {
         bStorageAllocated = 0;
         ResetWalk(nullptr);
     }
-    LeaveCriticalSection(&csDelivery);
+    LeaveDelivery();
 }
 
 // Switching cards: the previous device and read request go; the storage stays for the next adapter.
@@ -158,6 +158,20 @@ LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
 }
 
 }  // namespace
+
+void WaitForDelivery() {
+    // A few yields cover a holder that is copying a frame; one that waits for the driver is polled.
+    for (DWORD polls = 0; !TryEnterDelivery(); ++polls) Sleep(polls < kYieldsBeforePolling ? 0 : 1);
+}
+
+bool EnterDeliveryWithin(DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!TryEnterDelivery()) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(1);
+    }
+    return true;
+}
 
 LONG DriverStart(LONG cardNumber) {
     CriticalSectionHold start(&csStart);

@@ -14,7 +14,7 @@ extern std::atomic<Adapter*> pAdapter;   // the open adapter device
 extern std::atomic<Packet*> pPacket;     // the read request bound to the storage
 extern HGLOBAL hStorage;                 // handle of the MultiPacketStorage block
 extern std::atomic<BYTE*> pStorage;      // the locked MultiPacketStorage block
-// The walk through the block in hand, under csDelivery. Relaxed atomics: the lock orders them; a start that
+// The walk through the block in hand, under the delivery lock. Relaxed atomics: the lock orders them; a start that
 // allocates a new block after a release gave up waiting resets them without it.
 extern std::atomic<BYTE*> pNextFrame;    // the next frame record of the block in hand
 extern std::atomic<LONG> nFramesTaken;   // records delivered from the block in hand
@@ -35,17 +35,33 @@ extern std::atomic<LONG> nReleaseCount;
 // get 0 from delivery, and DriverStop and FreeOnExit do nothing, all without the not-started lines: the released
 // session is not a session that was never started.
 
-// The locks (critical sections, set up as the library loads):
+// The locks:
 // - csStart: one DriverStart at a time, through the adapter choice and its console dialogue;
 // - csControl: the changes of the session (the start's open and retire, stop, release, Ctrl+C) one at a time.
 //   Held only for short steps, never across the dialogue, so that Ctrl+C is never held up by it;
-// - csDelivery: held by a delivery call while it reads a block, walks it and copies a frame out of it (never
-//   while it sleeps). Whoever retires the device, the read request or the storage first takes them out of the
-//   pointers above, ends a pending read, then takes csDelivery before freeing them.
-// Order: csStart, then csControl, then csDelivery.
+// - the delivery lock: held by a delivery call while it reads a block, walks it and copies a frame out of it
+//   (never while it sleeps). Whoever retires the device, the read request or the storage first takes them out
+//   of the pointers above, ends a pending read, then takes the delivery lock before freeing them.
+// Order: csStart, then csControl, then the delivery lock.
 extern CRITICAL_SECTION csStart;
 extern CRITICAL_SECTION csControl;
-extern CRITICAL_SECTION csDelivery;
+
+// The delivery lock is one interlocked word (1 held, 0 free), taken once per frame: entering is one
+// compare-and-swap and leaving a plain store, where a critical section's leave is a second interlocked
+// operation. Not recursive. A caller that finds it held yields, then polls every millisecond: the holder may be
+// waiting for the driver.
+extern std::atomic<LONG> bDeliveryHeld;
+inline bool TryEnterDelivery() {
+    LONG free = 0;
+    return bDeliveryHeld.compare_exchange_strong(free, 1, std::memory_order_acquire, std::memory_order_relaxed);
+}
+inline void LeaveDelivery() { bDeliveryHeld.store(0, std::memory_order_release); }
+void WaitForDelivery();  // until this thread holds it
+inline void EnterDelivery() {
+    if (!TryEnterDelivery()) WaitForDelivery();
+}
+// False when the lock is still held after `timeoutMs`.
+bool EnterDeliveryWithin(DWORD timeoutMs);
 
 // Holds a critical section for as long as it lives.
 class CriticalSectionHold {

@@ -1,5 +1,5 @@
 // Frame delivery: one frame per call from the block in hand, reading the next block from the driver when it is
-// used up. Any number of threads may deliver at once: each holds csDelivery while it reads, walks the block and
+// used up. Any number of threads may deliver at once: each holds the delivery lock while it reads, walks the block and
 // copies its frame, so every frame goes to exactly one caller, and a block is never refilled under a copy. The
 // waits (pause, failed or impossible reads) sleep without the lock. The walk never goes past the bytes the read
 // transferred, and every wait ends with 0 once the session is released.
@@ -64,9 +64,17 @@ struct Call {
     LONG length;  // the delivered frame's length
 };
 
+// Holds the delivery lock for as long as it lives.
+struct DeliveryHold {
+    DeliveryHold() { EnterDelivery(); }
+    ~DeliveryHold() { LeaveDelivery(); }
+    DeliveryHold(const DeliveryHold&) = delete;
+    DeliveryHold& operator=(const DeliveryHold&) = delete;
+};
+
 bool Released(const Call& call) { return nReleaseCount.load() != call.releases; }
 
-// One read into the storage (csDelivery held). A read that the release ended ends the call.
+// One read into the storage (the delivery lock held). A read that the release ended ends the call.
 Outcome ReadNextBlock(const Call& call) {
     Adapter* adapter = pAdapter.load();
     Packet* packet = pPacket.load();
@@ -80,7 +88,7 @@ Outcome ReadNextBlock(const Call& call) {
     return Outcome::Frame;
 }
 
-// Runs the call on, with csDelivery held, until it has a frame, must wait, or ends.
+// Runs the call on, with the delivery lock held, until it has a frame, must wait, or ends.
 Outcome Advance(Call& call) {
     // The common case in one step: delivering, not paused, a frame in hand.
     if (call.phase == Phase::Top && bRunning.load() && bPaused.load() == 0 && !BlockExhausted()) call.phase = Phase::Deliver;
@@ -153,7 +161,7 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
     for (;;) {
         Outcome outcome;
         {
-            CriticalSectionHold delivery(&csDelivery);
+            DeliveryHold delivery;
             outcome = Advance(call);
         }
         if (outcome == Outcome::Frame) return call.length;

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,21 +156,30 @@ TEST_F(ReplayRace, EndOfFile_EveryFrameInOrderThenTheReadWaits) {
 
 TEST_F(ReplayRace, DamagedEnd_EveryWholeFrameBeforeItThenTheReadWaits) {
     std::vector<Bytes> written = Frames(5000, 200);
-    Bytes file = capturefiles::PcapngBytes(written);
-    // Cut inside the last frame, or through the last frame into the one before it.
+    Bytes pcapng = capturefiles::PcapngBytes(written);
+    ASSERT_TRUE(capturefiles::WritePcap(file_, written));
+    std::ifstream in(file_, std::ios::binary);
+    Bytes pcap((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Cut inside the last frame, through it into the one before it, or inside its pcap record header.
     struct Cut {
+        const Bytes& file;
         size_t bytesLess;
         size_t wholeFrames;
     };
-    for (Cut cut : {Cut{10, 4999}, Cut{written.back().size() + 3 + 32 + 20, 4998}}) {
-        Bytes damaged(file.begin(), file.end() - static_cast<ptrdiff_t>(cut.bytesLess));
+    size_t last = written.back().size();
+    for (Cut cut : {Cut{pcapng, 10, 4999}, Cut{pcapng, last + 3 + 32 + 20, 4998}, Cut{pcap, 10, 4999}, Cut{pcap, last + 16 - 5, 4999}}) {
+        Bytes damaged(cut.file.begin(), cut.file.end() - static_cast<ptrdiff_t>(cut.bytesLess));
         capturefiles::WriteBytes(file_, damaged);
         HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+        testing::internal::CaptureStderr();
         HANDLE device = Open();
         ASSERT_NE(device, INVALID_HANDLE_VALUE) << GetLastError();
         std::vector<Bytes> frames = ReadFrames(device, event, cut.wholeFrames, 0x78000);
+        // The reader says the damaged end before it hands over the last whole frames.
+        std::string said = testing::internal::GetCapturedStderr();
         ASSERT_EQ(frames.size(), cut.wholeFrames);
         for (size_t i = 0; i < cut.wholeFrames; ++i) ASSERT_EQ(frames[i], written[i]) << "frame " << i;
+        EXPECT_EQ(said.rfind("tamsil: replay of " + file_ + " ends early: truncated", 0), 0u) << said;
         ExpectReadWaitsUntilClosed(device, event);
         CloseHandle(event);
     }

@@ -4,16 +4,42 @@
 #include <malloc.h>
 #include <pcap/pcap.h>
 
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "linux/testing.h"
+#include "win32.h"
 
 namespace {
 
 const char kDevice[] = "\\Device\\NetVorel_bench0";
+// A second scripted device, read directly: what the stand-in's block reads cost without the library.
+const char kReadDevice[] = "\\Device\\NetVorel_bench1";
+const char kReadDosName[] = "Packet_NetVorel_bench1";
+const char kReadFileName[] = "\\\\.\\Packet_NetVorel_bench1";
+constexpr size_t kStorageBytes = 0x78000;
 unsigned char source[65536];
 pcap_t* file = nullptr;  // the replay benchmark's plain read of the capture file
+HANDLE readDevice = INVALID_HANDLE_VALUE;
+HANDLE readEvent = nullptr;
+std::vector<unsigned char> readBuffer(kStorageBytes);
+
+// One full block of frames of `frameLength` bytes; *frames is how many it holds.
+std::vector<unsigned char> FullBlock(jint frameLength, jint* frames) {
+    const size_t perBlock = (kStorageBytes - 16) / (2 + static_cast<size_t>(frameLength));
+    std::vector<unsigned char> block(16 + perBlock * (2 + static_cast<size_t>(frameLength)));
+    block[4] = static_cast<unsigned char>(perBlock);
+    block[5] = static_cast<unsigned char>(perBlock >> 8);
+    for (size_t i = 0; i < perBlock; ++i) {
+        unsigned char* record = block.data() + 16 + i * (2 + static_cast<size_t>(frameLength));
+        record[0] = static_cast<unsigned char>(frameLength);
+        record[1] = static_cast<unsigned char>(frameLength >> 8);
+        std::memset(record + 2, static_cast<int>(i), static_cast<size_t>(frameLength));
+    }
+    *frames = static_cast<jint>(perBlock);
+    return block;
+}
 
 }  // namespace
 
@@ -26,23 +52,37 @@ JNIEXPORT void JNICALL Java_vorel_bench_Baselines_prepareDevice(JNIEnv*, jclass)
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
     StandInSetAdapters("bench0|Benchmark device");
     StandInAddScriptedDevice(kDevice);
+    StandInAddScriptedDevice(kReadDevice);
+    DefineDosDeviceA(DDD_RAW_TARGET_PATH, kReadDosName, kReadDevice);
+    readDevice = CreateFileA(kReadFileName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_OVERLAPPED, nullptr);
+    readEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 }
 
 // Queues `blocks` full blocks of frames of `frameLength` bytes; returns the frames queued.
 JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_feed(JNIEnv*, jclass, jint frameLength, jint blocks) {
-    const size_t capacity = 0x78000;
-    const size_t perBlock = (capacity - 16) / (2 + static_cast<size_t>(frameLength));
-    std::vector<unsigned char> block(16 + perBlock * (2 + static_cast<size_t>(frameLength)));
-    block[4] = static_cast<unsigned char>(perBlock);
-    block[5] = static_cast<unsigned char>(perBlock >> 8);
-    for (size_t i = 0; i < perBlock; ++i) {
-        unsigned char* record = block.data() + 16 + i * (2 + static_cast<size_t>(frameLength));
-        record[0] = static_cast<unsigned char>(frameLength);
-        record[1] = static_cast<unsigned char>(frameLength >> 8);
-        std::memset(record + 2, static_cast<int>(i), static_cast<size_t>(frameLength));
-    }
+    jint frames = 0;
+    std::vector<unsigned char> block = FullBlock(frameLength, &frames);
     for (jint b = 0; b < blocks; ++b) StandInScriptBlock(kDevice, block);
-    return static_cast<jint>(perBlock) * blocks;
+    return frames * blocks;
+}
+
+// Queues `blocks` blocks as feed does, on the second device, and reads them there with ReadFile and
+// GetOverlappedResult, as the library reads; returns the nanoseconds of the reads per frame read, -1 on failure.
+JNIEXPORT jdouble JNICALL Java_vorel_bench_Baselines_blockReads(JNIEnv*, jclass, jint frameLength, jint blocks) {
+    jint frames = 0;
+    std::vector<unsigned char> block = FullBlock(frameLength, &frames);
+    for (jint b = 0; b < blocks; ++b) StandInScriptBlock(kReadDevice, block);
+    auto start = std::chrono::steady_clock::now();
+    for (jint b = 0; b < blocks; ++b) {
+        OVERLAPPED ov{};
+        ov.hEvent = readEvent;
+        DWORD bytes = 0;
+        if ((!ReadFile(readDevice, readBuffer.data(), kStorageBytes, &bytes, &ov) && GetLastError() != ERROR_IO_PENDING) ||
+            !GetOverlappedResult(readDevice, &ov, &bytes, TRUE) || bytes != block.size())
+            return -1;
+    }
+    std::chrono::duration<double, std::nano> elapsed = std::chrono::steady_clock::now() - start;
+    return elapsed.count() / (static_cast<double>(frames) * blocks);
 }
 
 JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_emptyCall(JNIEnv*, jclass) { return 0; }

@@ -11,6 +11,7 @@ final class Baselines {
 
     static native void prepareDevice();
     static native int feed(int frameLength, int blocks);
+    static native double blockReads(int frameLength, int blocks);
     static native int emptyCall();
     static native int regionCopy(byte[] array, int length);
     static native int elementsCopy(byte[] array, int length);

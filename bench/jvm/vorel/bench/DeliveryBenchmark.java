@@ -1,15 +1,23 @@
 package vorel.bench;
 
 import com.larkspire.vorel.util.NativeCollection;
+import java.util.Arrays;
+import java.util.Locale;
 
 /**
  * GetFrameFromDriver fed by pre-built blocks, against baselines measured in the same run: an empty native
- * call, a bare SetByteArrayRegion of the same bytes (the floor) and the GetByteArrayElements/Release way.
- * A 64 KiB Java array throughout; 64-byte and 1514-byte frames. Prints ns per call and the ratio to the floor.
+ * call, a bare SetByteArrayRegion of the same bytes (the floor) and the GetByteArrayElements/Release way,
+ * and the stand-in's reads of the same blocks without the library (per frame). A 64 KiB Java array
+ * throughout; 64-byte and 1514-byte frames. Each round measures every line once; prints the median ns per
+ * call and the median, smallest and largest of the rounds' ratios to the same round's floor.
+ *
+ * <p>Arguments: [calls per measurement], [rounds].
  */
 public final class DeliveryBenchmark {
     static final int ARRAY = 64 * 1024;
     static final int BLOCKS_PER_BATCH = 20;
+    static final String[] LINES = {"empty native call", "SetByteArrayRegion (floor)", "GetByteArrayElements + Release",
+        "GetFrameFromDriver", "  the stand-in's block reads in it"};
 
     interface Call {
         int run();
@@ -45,8 +53,27 @@ public final class DeliveryBenchmark {
         return (double) elapsed / frames;
     }
 
+    static double blockReadNs(int frameLength, int batches) {
+        double sum = 0;
+        for (int b = 0; b < batches; b++) {
+            double ns = Baselines.blockReads(frameLength, BLOCKS_PER_BATCH);
+            if (ns < 0) {
+                throw new IllegalStateException("the stand-in's block read failed");
+            }
+            sum += ns;
+        }
+        return sum / batches;
+    }
+
+    static double median(double[] values) {
+        double[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return sorted[sorted.length / 2];
+    }
+
     public static void main(String[] args) {
         int calls = args.length > 0 ? Integer.parseInt(args[0]) : 5_000_000;
+        int rounds = args.length > 1 ? Integer.parseInt(args[1]) : 7;
         Baselines.prepareDevice();
         NativeCollection nc = new NativeCollection();
         if (nc.DriverStart(1) != 0) {
@@ -54,7 +81,7 @@ public final class DeliveryBenchmark {
         }
         byte[] array = new byte[ARRAY];
         System.out.println();
-        System.out.printf("%-44s %10s %10s%n", "per call, 64 KiB Java array", "ns", "x floor");
+        System.out.printf("per call, 64 KiB Java array, %d rounds: median ns, and x floor: median (smallest-largest)%n", rounds);
         for (int frameLength : new int[] {64, 1514}) {
             int batches = Math.max(1, calls / (BLOCKS_PER_BATCH * ((0x78000 - 16) / (2 + frameLength))));
             // Warm-up: let the JIT compile every path first.
@@ -62,16 +89,27 @@ public final class DeliveryBenchmark {
             nsPerCall(() -> Baselines.regionCopy(array, frameLength), calls / 5);
             nsPerCall(() -> Baselines.elementsCopy(array, frameLength), calls / 50);
             deliveryNs(nc, array, frameLength, Math.max(1, batches / 5));
+            blockReadNs(frameLength, Math.max(1, batches / 5));
 
-            double empty = nsPerCall(Baselines::emptyCall, calls);
-            double floor = nsPerCall(() -> Baselines.regionCopy(array, frameLength), calls);
-            double elements = nsPerCall(() -> Baselines.elementsCopy(array, frameLength), calls / 10);
-            double delivery = deliveryNs(nc, array, frameLength, batches);
+            double[][] ns = new double[LINES.length][rounds];
+            double[][] ratio = new double[LINES.length][rounds];
+            for (int r = 0; r < rounds; r++) {
+                ns[0][r] = nsPerCall(Baselines::emptyCall, calls);
+                ns[1][r] = nsPerCall(() -> Baselines.regionCopy(array, frameLength), calls);
+                ns[2][r] = nsPerCall(() -> Baselines.elementsCopy(array, frameLength), calls / 50);
+                ns[3][r] = deliveryNs(nc, array, frameLength, batches);
+                ns[4][r] = blockReadNs(frameLength, batches);
+                for (int line = 0; line < LINES.length; line++) {
+                    ratio[line][r] = ns[line][r] / ns[1][r];
+                }
+            }
             System.out.printf("%d-byte frames%n", frameLength);
-            System.out.printf("  %-42s %10.1f %10.2f%n", "empty native call", empty, empty / floor);
-            System.out.printf("  %-42s %10.1f %10.2f%n", "SetByteArrayRegion (floor)", floor, 1.0);
-            System.out.printf("  %-42s %10.1f %10.2f%n", "GetByteArrayElements + Release", elements, elements / floor);
-            System.out.printf("  %-42s %10.1f %10.2f%n", "GetFrameFromDriver", delivery, delivery / floor);
+            for (int line = 0; line < LINES.length; line++) {
+                double[] sorted = ratio[line].clone();
+                Arrays.sort(sorted);
+                System.out.printf(Locale.ROOT, "  %-36s %9.1f %8.2f (%.2f-%.2f)%n", LINES[line], median(ns[line]), median(ratio[line]),
+                        sorted[0], sorted[rounds - 1]);
+            }
         }
         nc.FreeOnExit();
     }

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -240,6 +241,8 @@ public:
         pending_ = false;
     }
     const std::vector<std::string>& Exceptions() const { return exceptions_; }
+    // Run inside SetByteArrayRegion before it copies: a JVM whose copy is held up (a thread stopped at a safepoint).
+    std::function<void()> beforeCopy;
 
     // Each thread's own, as each thread of a JVM has its own JNIEnv.
     static thread_local FakeJvm* current_;
@@ -293,6 +296,7 @@ private:
         FakeJvm& jvm = Enter("SetByteArrayRegion");
         auto* a = jvm.Ref<JavaByteArray>(array, "SetByteArrayRegion");
         if (a == nullptr) return;
+        if (jvm.beforeCopy) jvm.beforeCopy();
         if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > a->bytes.size()) {
             jvm.Throw("java/lang/ArrayIndexOutOfBoundsException");
             return;

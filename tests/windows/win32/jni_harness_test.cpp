@@ -87,6 +87,23 @@ TEST_F(JniHarness, Administrator_WineUserIsAnAdministrator) {
     EXPECT_EQ(out, "");
 }
 
+// A thread that cannot impersonate itself (ImpersonateSelf fails, which Wine cannot be made to do: given at
+// tamsil.dll's import) asks with the process token, which AccessCheck refuses: not an administrator.
+BOOL WINAPI FailImpersonateSelf(SECURITY_IMPERSONATION_LEVEL) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(JniHarness, Administrator_WithoutImpersonationTheAccessCheckFails) {
+    REQUIRE_EXPORTS("isAdmin");
+    ASSERT_TRUE(ReplaceImport(library_, "advapi32.dll", "ImpersonateSelf", reinterpret_cast<void*>(&FailImpersonateSelf)));
+    std::string out;
+    EXPECT_EQ(CallCaptured<jint>(&out, "isAdmin"), 0);
+    EXPECT_TRUE(RestoreImport(library_, "advapi32.dll", "ImpersonateSelf"));
+    EXPECT_EQ(out, "AccessCheck() failed with error 1309\n");
+    EXPECT_EQ(CallCaptured<jint>(&out, "isAdmin"), 1);
+}
+
 TEST_F(JniHarness, Services_WithoutTheServiceEachOperationAnswersAsSpecified) {
     REQUIRE_EXPORTS("isServiceInstalled", "isServiceRunning", "startService", "stopService", "deleteService");
     EXPECT_EQ(Call<jint>("isServiceInstalled"), 0);
@@ -94,6 +111,20 @@ TEST_F(JniHarness, Services_WithoutTheServiceEachOperationAnswersAsSpecified) {
     EXPECT_EQ(Call<jint>("startService"), 0);
     EXPECT_EQ(Call<jint>("stopService"), 1);
     EXPECT_EQ(Call<jint>("deleteService"), 0);
+    // Installed (never started): found, and deleted.
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    SC_HANDLE service = testdriver::RetryWhileLocked([&] {
+        return CreateServiceA(manager, "Network Vorel", "Network Vorel", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, "C:\\vorel\\absent.exe", nullptr, nullptr,
+                              nullptr, nullptr, nullptr);
+    });
+    ASSERT_NE(service, nullptr) << GetLastError();
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    EXPECT_EQ(Call<jint>("isServiceInstalled"), 1);
+    EXPECT_EQ(Call<jint>("deleteService"), 1);
+    EXPECT_EQ(Call<jint>("isServiceInstalled"), 0);
 }
 
 TEST_F(JniHarness, Autostart_WritesTheExactCommandLineAndRemovesIt) {
@@ -348,6 +379,8 @@ TEST_F(JniHarness, Choice_AnIpHelperWhoseTablesDisagree) {
         {"one interface, no list", "1", "", notListed, 0, "1 0 0"},
         {"two interfaces, no list", "1", "", notListed, 0, "2 0 0"},
         // Three interfaces but two adapters, the list read again after a fill answered too small.
+        {"a list still growing after four fills", "1", "", "User selected Adapter: Fake adapter 0\n" + NotOpened("Fake adapter 0") +
+         "DriverStart: -1\n", 0, "2 2 4"},
         {"card 3 of a list of 2", "3", "", "ERROR: Network card 3 is not in the list of network adapters\nDriverStart: -1\n", 0,
          "3 2 1"},
     });

@@ -112,6 +112,7 @@ public:
         return Give(own ? static_cast<INetCfgClass*>(this) : nullptr, nullptr, out);
     }
     HRESULT STDMETHODCALLTYPE DeInstall(INetCfgComponent* component, OBO_TOKEN* obo, LPWSTR* refs) override {
+        Sleep(400);  // a removal that takes a while, as a real one does: long enough for ousterling's progress dots
         bool user = obo != nullptr && obo->Type == OBO_USER && obo->pncc == nullptr && !obo->pszwManufacturer &&
                     !obo->pszwProduct && !obo->pszwDisplayName && !obo->fRegistered;
         return Answer("DeInstall", std::string(component == gFound ? "the component found" : "another component") +

@@ -148,10 +148,11 @@ protected:
             return true;
         }
     };
-    static std::shared_ptr<Background> StartDelivery() {
+    static std::shared_ptr<Background> StartDelivery(std::function<void()> beforeCopy = {}) {
         auto call = std::make_shared<Background>();
-        call->thread = std::thread([call] {
+        call->thread = std::thread([call, beforeCopy] {
             FakeJvm jvm;
+            jvm.beforeCopy = beforeCopy;
             jbyteArray array = jvm.NewJavaArray(1514, 0x5A);
             call->length = CallWith<jint>(jvm, "GetFrameFromDriver", array, static_cast<jint>(1514));
             call->frame.assign(jvm.Bytes(array).begin(), jvm.Bytes(array).end());
@@ -345,6 +346,71 @@ TEST_F(PacketDriver, Start_IpHelperPathWhileAReadPendsOnTheRegistryCard) {
     EXPECT_EQ(frame, Delivered(g));
     EXPECT_EQ(DriverState().oidRequests, 1u) << "no second open";
     EXPECT_EQ(g_defined.size(), 1u);
+}
+
+// A delivery call held up in the JVM's copy while the session is released: the release waits for it only so
+// long, then leaves the storage to that call, which completes intact; the next start takes a block of its own.
+TEST_F(PacketDriver, Release_ADeliveryHeldUpInItsCopyKeepsItsStorage) {
+    HANDLE inCopy = CreateEventA(nullptr, TRUE, FALSE, nullptr), goOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Bytes f = Frame(80, 10), g = Frame(81, 11);
+    Queue(Block({f}));
+    auto held = StartDelivery([&] {
+        SetEvent(inCopy);
+        WaitForSingleObject(goOn, 30000);
+    });
+    ASSERT_EQ(WaitForSingleObject(inCopy, 20000), WAIT_OBJECT_0);
+    std::string out;
+    CallCaptured<void>(&out, "FreeOnExit");  // returns after its 5 s wait
+    EXPECT_EQ(out, "");
+    SetEvent(goOn);
+    ASSERT_TRUE(held->Finish());
+    EXPECT_EQ(held->length, 80);
+    EXPECT_EQ(held->frame, Delivered(f));
+    ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0);
+    EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n");
+    Queue(Block({g}));
+    Bytes frame;
+    EXPECT_EQ(Deliver(&frame), 81);
+    EXPECT_EQ(frame, Delivered(g));
+    CloseHandle(inCopy);
+    CloseHandle(goOn);
+}
+
+// Failures of allocations that Wine cannot be made to produce, given to tamsil.dll at its imports: each start
+// fails with its line after the device opened, delivery says the read request is missing, and a start with the
+// import restored works again.
+// The storage block's size: the small records of the device and the read request still get their memory.
+constexpr SIZE_T kStorageBytes = 491520;
+HGLOBAL WINAPI FailGlobalAlloc(UINT flags, SIZE_T bytes) { return bytes == kStorageBytes ? nullptr : GlobalAlloc(flags, bytes); }
+LPVOID WINAPI FailGlobalLock(HGLOBAL memory) { return GlobalSize(memory) == kStorageBytes ? nullptr : GlobalLock(memory); }
+HANDLE WINAPI FailCreateEventW(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCWSTR) { return nullptr; }
+
+TEST_F(PacketDriver, Start_AllocationsThatFailEndTheStartWithTheirLine) {
+    const struct {
+        const char* function;
+        void* failure;
+        const char* line;
+    } failures[] = {
+        {"GlobalAlloc", reinterpret_cast<void*>(&FailGlobalAlloc), "ERROR: Can't allocate memory for MultiPacketStorage\n"},
+        {"GlobalLock", reinterpret_cast<void*>(&FailGlobalLock), "ERROR: Can't lock memory for MultiPacketStorage\n"},
+        {"CreateEventW", reinterpret_cast<void*>(&FailCreateEventW), "ERROR: Can't allocate a packet\n"},
+    };
+    std::string out, opened = std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n";
+    CallCaptured<void>(&out, "FreeOnExit");  // the storage goes: the next start allocates it
+    for (const auto& f : failures) {
+        ASSERT_TRUE(ReplaceImport(library_, "kernel32.dll", f.function, f.failure));
+        EXPECT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), -1) << f.function;
+        EXPECT_TRUE(RestoreImport(library_, "kernel32.dll", f.function));
+        EXPECT_EQ(out, opened + f.line);
+        Bytes frame;
+        ::testing::internal::CaptureStdout();
+        EXPECT_EQ(Deliver(&frame), 0) << f.function;
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+                  "ERROR on line 808 of file tamsil: Java_com_larkspire_vorel_utils_NativeCollection_ReadFrameFromDriver()\n"
+                  "..pPacket is NULL\n");
+    }
+    ASSERT_EQ(CallCaptured<jint>(&out, "DriverStart", static_cast<jint>(-2)), 0);
+    EXPECT_EQ(out, opened);
 }
 
 // The console's Ctrl+C runs the same release from its handler: the last case.

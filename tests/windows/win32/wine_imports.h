@@ -34,3 +34,9 @@ inline bool ReplaceImport(HMODULE module, const char* dll, const char* function,
     }
     return false;
 }
+
+// Points `module`'s import of dll!function back at the function itself.
+inline bool RestoreImport(HMODULE module, const char* dll, const char* function) {
+    FARPROC own = GetProcAddress(GetModuleHandleA(dll), function);
+    return own != nullptr && ReplaceImport(module, dll, function, reinterpret_cast<void*>(own));
+}

@@ -1,3 +1,5 @@
+#include <cstdio>
+
 #include "win32.h"
 
 size_t WideLength(const WCHAR* text, size_t limit) {
@@ -5,3 +7,5 @@ size_t WideLength(const WCHAR* text, size_t limit) {
     while (n < limit && text[n] != 0) ++n;
     return n;
 }
+
+void WriteConsoleTextW(const WCHAR* text) { std::fputs(ConsoleText(text).c_str(), stdout); }

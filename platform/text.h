@@ -18,6 +18,7 @@ size_t WideLength(const WCHAR* text, size_t limit = static_cast<size_t>(-1));
 // The console's bytes for a UTF-16 string (NUL-terminated, or at most `limit` units).
 std::string ConsoleText(const WCHAR* text, size_t limit = static_cast<size_t>(-1));
 
-// Writes UTF-16 text to standard output through the platform's wide-character output (Windows: wprintf's
-// "%ls"); on Linux as the console's bytes through the same stdio stream as printf, whose orientation it keeps.
+// Writes UTF-16 text to standard output as the console's bytes, through the same stdio stream as printf,
+// whose orientation it keeps. (msvcrt's wprintf "%ls" would write Latin-1 bytes whatever the code page, and
+// stop at the first character beyond them.)
 void WriteConsoleTextW(const WCHAR* text);

@@ -1,6 +1,4 @@
 // Windows: the console's output code page, or the ANSI code page when there is no console.
-#include <cstdio>
-
 #include "../win32.h"
 
 std::string ConsoleText(const WCHAR* text, size_t limit) {
@@ -15,5 +13,3 @@ std::string ConsoleText(const WCHAR* text, size_t limit) {
     WideCharToMultiByte(codePage, 0, text, units, out.data(), bytes, nullptr, nullptr);
     return out;
 }
-
-void WriteConsoleTextW(const WCHAR* text) { wprintf(L"%ls", text); }

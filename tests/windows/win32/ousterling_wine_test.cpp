@@ -158,9 +158,9 @@ protected:
     void SetUp() override { DeleteFileA(kRecord.c_str()); }
     // The next run's answers (NETCFG_TEST_ANSWERS of netcfg_test_server.cpp) and lock holder: ousterling inherits
     // them, and loads the server.
-    static void Answer(const char* answers, const char* holder) {
+    static void Answer(const char* answers, const wchar_t* holder) {
         SetEnvironmentVariableA("NETCFG_TEST_ANSWERS", answers);
-        SetEnvironmentVariableA("NETCFG_TEST_HOLDER", holder);
+        SetEnvironmentVariableW(L"NETCFG_TEST_HOLDER", holder);
     }
     static inline std::optional<std::string> winesServer_, winesModel_;
 };
@@ -219,7 +219,15 @@ struct Row {
 
 void PrintTo(const Row& row, std::ostream* os) { *os << row.name << " (" << row.answers << ")"; }
 
-const char kHolder[] = "Larkspire Installer (inductling.exe)";
+// With a character of the ANSI code pages and one beyond them: the holder's name is written whole, in the
+// console's bytes (the test, like ousterling, has no console: the ANSI code page).
+const wchar_t kHolder[] = L"Larkspire Installer r\u00E9seau \u0416 (inductling.exe)";
+std::string ConsoleBytes(const wchar_t* text) {
+    UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : CP_ACP;
+    char bytes[256] = "";
+    int n = WideCharToMultiByte(codePage, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
+    return std::string(bytes, n > 0 ? n - 1 : 0);
+}
 const std::string kFoundPart = std::string(kLookUp) + kDone + kFound;
 const std::string kRemovedPart = kFoundPart + kUninstall + kDone;
 
@@ -247,7 +255,7 @@ std::vector<Row> OutcomeRows() {
         {"DeInstallAnswersReboot", "DeInstall=0x0004A020", kFoundPart + kUninstall + kFailed + kError, Final::None,
          kDeInstall + kClose},
         {"ApplyFails", "Apply=0x80004005", kRemovedPart + kError, Final::None, kDeInstall + "Apply()\n" + kClose},
-        {"LockHeldByAnotherProgram", "AcquireWriteLock=0x1", kLockedBy + std::string(kHolder) + "'", Final::None,
+        {"LockHeldByAnotherProgram", "AcquireWriteLock=0x1", kLockedBy + ConsoleBytes(kHolder) + "'", Final::None,
          kLock + kEnd},
         {"InitializeFails", "Initialize=0x80004005", "", Final::None,
          kLock + "Initialize(NULL)\nReleaseWriteLock()\n" + kEnd},

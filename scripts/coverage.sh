@@ -18,11 +18,15 @@ product_tests='^Wine\.(jni_harness_test|packet_driver_wine_test|ousterling_wine_
 mkdir -p "$out"
 
 # capture <build> <gcov tool> <object dir>: the product's lines from the .gcda files under <object dir>.
+# lcov's own chatter (mingw's gcov gives no version it can read; it then reads gcov's plain output) goes to a
+# log, shown when it fails.
 capture() {
-  local info=$out/$1.info
-  lcov --quiet --capture --directory "$3" --gcov-tool "$2" --output-file "$out/$1.all.info" &&
-    lcov --quiet --extract "$out/$1.all.info" "${product[@]}" --output-file "$info" &&
-    genhtml --quiet --title "Network Vorel native: $1" --output-directory "$out/$1" "$info" >/dev/null
+  local info=$out/$1.info log=$out/$1.log
+  {
+    lcov --quiet --capture --directory "$3" --gcov-tool "$2" --output-file "$out/$1.all.info" &&
+      lcov --quiet --extract "$out/$1.all.info" "${product[@]}" --output-file "$info" &&
+      genhtml --quiet --title "Network Vorel native: $1" --output-directory "$out/$1" "$info"
+  } >"$log" 2>&1 || { cat "$log"; echo "$1: reading the coverage failed"; return 1; }
 }
 
 # wine_run <build> <triplet>: the product files with coverage, run by the Wine tests of build-<build>.

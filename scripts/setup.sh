@@ -19,7 +19,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev googletest libpcap-dev openjdk-17-jdk-headless
-  tcpdump tshark iproute2 util-linux zip unzip
+  tcpdump tshark iproute2 util-linux zip unzip lcov
   clang libclang-rt-14-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64
 )

@@ -2,8 +2,8 @@
 # Sets everything up and runs every test: the Windows cross builds, the release (built twice and compared), the
 # Linux build (unit, process, JVM, network-namespace tests, and the table checks of the release's files), the
 # same unit tests under AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
-# ThreadSanitizer, a short run of each fuzz target, and the Windows builds' tests under Wine, on the release's
-# files: x86_64 under wine64, i686 (the product) under 32-bit Wine.
+# ThreadSanitizer, a short run of each fuzz target, the Windows builds' tests under Wine, on the release's
+# files: x86_64 under wine64, i686 (the product) under 32-bit Wine; and the line coverage of both.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=2
@@ -29,7 +29,7 @@ stage "Release: reproducible, and the files the checks and Wine tests take" bash
 shipped=$root/build-release-check/shipped
 
 linux_build() {
-  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAMSIL_COVERAGE=ON \
     -DTAMSIL_WINDOWS_I686_DIR="$shipped" -DTAMSIL_WINDOWS_X86_64_DIR="$shipped/x86_64" &&
     cmake --build "$root/build" -j "$jobs" &&
     (cd "$root/build" && ctest --output-on-failure -j "$jobs" --timeout 600)
@@ -102,6 +102,11 @@ wine_tests() {
 stage "Windows tests under wine64 (x86_64)" wine_tests build-win64 --timeout 600
 # Natively, or through qemu-i386 where the kernel runs no i386 programs (slow starts, the qemu skip list).
 stage "Windows tests under 32-bit Wine (i686, the product)" bash "$root/scripts/test-i686.sh" --no-build
+
+# The lines of the product's sources that the tests ran: on Linux (the Linux build above, built with coverage), and
+# of the shipped files under Wine, both builds (their code built again with coverage and run by the Wine tests
+# that load the product files). A Windows build below its floor (scripts/coverage-floor.txt) fails the stage.
+stage "Line coverage" bash "$root/scripts/coverage.sh"
 
 if [ ${#failed[@]} -ne 0 ]; then
   echo "FAILED stages: ${failed[*]}"

@@ -79,21 +79,15 @@ int RunAsChildWhenAsked() {
 // Before main: the child never reaches the test cases.
 const int kRunAsChild = RunAsChildWhenAsked();
 
-struct ChildRun {
-    std::string output;  // CR LF as LF: the C library writes standard output in text mode
-    DWORD exitCode = 0xFFFFFFFFu;
-    std::vector<AnsweredBox> boxes;
-};
-
 // Runs this program as a child with `arguments` and `input` on its standard input (then its end), answers its
 // message boxes, and collects its output until it ends. `whileRunning` is called with the child's token once
 // it has started. `ipHelper`: the child's IP Helper, Wine's (nullptr), none ("": Wine is told not to load it for
 // this program while the child starts), or ip_helper_stand_in.cpp's with that script.
-ChildRun RunChild(const std::string& arguments, const std::string& input, const char* ipHelper = nullptr,
+ProgramRun RunChild(const std::string& arguments, const std::string& input, const char* ipHelper = nullptr,
                   const std::function<void(const std::string&)>& whileRunning = {}) {
     static int children = 0;
     std::string token = "vorel-child-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++children);
-    ChildRun run;
+    ProgramRun run;
     char self[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
     std::string commandLine = "\"" + std::string(self, n) + "\" --tamsil-child " + arguments + " " + token;
@@ -126,30 +120,13 @@ ChildRun RunChild(const std::string& arguments, const std::string& input, const 
         run.output = "<CreateProcess failed with " + std::to_string(GetLastError()) + ">";
         return run;
     }
-    {
-        MessageBoxAnswerer answerer(process.dwProcessId);
+    run = WatchProgram(process, outRead, true, [&] {
         if (whileRunning) whileRunning(token);
-        // Until the child has ended and the pipe is drained (Wine's own processes may hold the write end longer).
-        char buffer[512];
-        for (bool ended = false;;) {
-            DWORD available = 0, got = 0;
-            if (!PeekNamedPipe(outRead, nullptr, 0, nullptr, &available, nullptr)) break;
-            if (available > 0) {
-                if (!ReadFile(outRead, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-                run.output.append(buffer, got);
-                continue;
-            }
-            if (ended) break;
-            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
-        }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        run.boxes = answerer.Boxes();
-    }
+    });
     if (withoutDll) RegDeleteTreeA(HKEY_CURRENT_USER, key.c_str());  // read as the child started: not before it ends
     CloseHandle(outRead);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    for (size_t at = run.output.find("\r\n"); at != std::string::npos; at = run.output.find("\r\n", at)) run.output.erase(at, 1);
     return run;
 }
 

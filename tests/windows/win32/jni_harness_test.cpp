@@ -264,7 +264,7 @@ struct ChildCase {
 
 void ExpectChildren(const std::vector<ChildCase>& cases) {
     for (const auto& c : cases) {
-        ChildRun run = RunChild(c.arguments, c.input, c.ipHelper);
+        ProgramRun run = RunChild(c.arguments, c.input, c.ipHelper);
         EXPECT_EQ(run.output, c.output) << c.name;
         EXPECT_EQ(run.exitCode, c.exitCode) << c.name;
         EXPECT_TRUE(run.boxes.empty()) << c.name;
@@ -275,7 +275,7 @@ TEST_F(JniHarness, Choice_RegistryDialogueAndItsFailures) {
     using namespace registryseed;
     // Without the driver's key: its lines, the box, and the process ends with 0.
     ASSERT_EQ(DeleteTree(kServiceKey), ERROR_SUCCESS);
-    ChildRun none = RunChild("-2", "");
+    ProgramRun none = RunChild("-2", "");
     EXPECT_EQ(none.output,
               "ERROR: Unable to read \"SYSTEM\\CurrentControlSet\\Services\\NetVorel\" key in registry\n"
               "This usually means Network Vorel Packet Driver is not installed\n"

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -144,3 +145,37 @@ private:
     std::vector<AnsweredBox> boxes_;
     std::thread thread_;
 };
+
+// What a program started with its standard output on a pipe did: its output (CR LF as LF: the C library writes
+// in text mode), its exit code and the boxes it showed.
+struct ProgramRun {
+    std::string output;
+    DWORD exitCode = 0xFFFFFFFFu;
+    std::vector<AnsweredBox> boxes;
+};
+
+// Answers the boxes of `process` (`yes`: as MessageBoxAnswerer) and collects what it writes to `readEnd` until it
+// has ended and the pipe is drained: not until the pipe's end of file, which never comes while another process
+// (one Wine started for it, say) holds an inherited copy of the write end. `whileRunning` is called first.
+inline ProgramRun WatchProgram(const PROCESS_INFORMATION& process, HANDLE readEnd, bool yes,
+                               const std::function<void()>& whileRunning = {}) {
+    ProgramRun run;
+    MessageBoxAnswerer answerer(process.dwProcessId, yes);
+    if (whileRunning) whileRunning();
+    char buffer[512];
+    for (bool ended = false;;) {
+        DWORD available = 0, got = 0;
+        if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) break;  // every write end closed
+        if (available > 0) {
+            if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
+            run.output.append(buffer, got);
+            continue;
+        }
+        if (ended) break;
+        ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+    run.boxes = answerer.Boxes();
+    for (size_t at = run.output.find("\r\n"); at != std::string::npos; at = run.output.find("\r\n", at)) run.output.erase(at, 1);
+    return run;
+}

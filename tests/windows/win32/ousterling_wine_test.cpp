@@ -20,12 +20,6 @@ using namespace ousterlingtext;
 
 namespace {
 
-struct ProgramRun {
-    std::string output;
-    DWORD exitCode;
-    std::vector<AnsweredBox> boxes;
-};
-
 // The full path of a file beside this program.
 std::string Beside(const char* name) {
     char path[MAX_PATH];
@@ -37,7 +31,7 @@ std::string Beside(const char* name) {
 // Starts ousterling.exe (beside this program), with `token` as its primary token when given, answers its
 // boxes (`yes` for the confirmation) and collects its standard output until it ends.
 ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
-    ProgramRun run{"", 0xFFFFFFFFu, {}};
+    ProgramRun run;
     std::string program = Beside("ousterling.exe");
 
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -68,31 +62,9 @@ ProgramRun RunOusterling(bool yes, HANDLE token = nullptr) {
     }
     HHOOK iconHook = NameBoxIconsOfThread(process.dwThreadId);
     ResumeThread(process.hThread);
-    {
-        MessageBoxAnswerer answerer(process.dwProcessId, yes);
-        // Until the program has ended and the pipe is drained: not until the pipe's end of file, which never comes
-        // while some other process (one Wine started for the program, say) holds an inherited copy of its write end.
-        char buffer[512];
-        for (bool ended = false;;) {
-            DWORD available = 0, got = 0;
-            if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr)) break;  // every write end closed
-            if (available > 0) {
-                if (!ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) || got == 0) break;
-                run.output.append(buffer, got);
-                continue;
-            }
-            if (ended) break;
-            ended = WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0;
-        }
-        GetExitCodeProcess(process.hProcess, &run.exitCode);
-        run.boxes = answerer.Boxes();
-    }
+    run = WatchProgram(process, readEnd, yes);
     if (iconHook != nullptr) UnhookWindowsHookEx(iconHook);
     CloseHandle(readEnd);
-    // The C library writes standard output in text mode: each "\n" of the program reaches the pipe as "\r\n".
-    for (size_t at = run.output.find("\r\n"); at != std::string::npos; at = run.output.find("\r\n", at)) {
-        run.output.erase(at, 1);
-    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return run;

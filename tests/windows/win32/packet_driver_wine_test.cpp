@@ -433,7 +433,7 @@ TEST_F(PacketDriver, Release_FreeOnExitEndsADeliveryWaitingInAPendingRead) {
 // delivery call ends quietly. The child says at exit what the driver still holds.
 TEST_F(PacketDriver, CtrlC_WhileAReadPendsClosesTheDeviceAndEndsTheProcessWithZero) {
     CloseLinks();  // the child defines the same DOS name
-    ChildRun run = RunChild("-2 deliver", "", nullptr, [](const std::string& token) {
+    ProgramRun run = RunChild("-2 deliver", "", nullptr, [](const std::string& token) {
         ASSERT_TRUE(ReadPending()) << "the child's delivery call never reached the driver";
         ASSERT_TRUE(InterruptChild(token));
     });

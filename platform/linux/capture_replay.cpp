@@ -1,12 +1,14 @@
 // Replay of a capture file (pcap or pcapng, read by libpcap) for a device listed in TAMSIL_REPLAY.
 //
 // Like the driver, which fills its own buffer while the application reads, a reader thread of the device reads
-// the file ahead into a few chunks of frame records (the block's record layout: 16-bit length, then the bytes),
+// the file ahead into chunks of frame records (the block's record layout: 16-bit length, then the bytes),
 // and a read moves whole records from them into the caller's block. Two chunks fill a block, so a read of a
-// whole block copies whole chunks and walks no record. The chunks are bounded (kChunks of kChunkBytes, two
-// blocks): the reader waits when all are full. After the last frame a read waits, like a quiet network, until
-// the device is closed. A damaged end of file counts as the end (with a line on standard error): every whole
-// frame before it is delivered. Closing the device stops the reader; the device's destruction joins it.
+// whole block copies whole chunks and walks no record. The chunks are bounded (kChunks of kChunkBytes, sixteen
+// blocks, so that a reader the scheduler holds up for some milliseconds does not hold up the reads): the reader
+// waits when all are full, and is the first to write their memory. After the last frame a read waits, like a
+// quiet network, until the device is closed. A damaged end of file counts as the end (with a line on standard
+// error): every whole frame before it is delivered. Closing the device stops the reader; the device's
+// destruction joins it.
 // Only a regular file is replayed: anything else (a pipe) is refused with a line on standard error, and the
 // device does not open.
 //
@@ -37,12 +39,12 @@ namespace {
 
 constexpr size_t kBlockBytes = 0x78000;  // what the library asks of every read
 constexpr size_t kChunkBytes = (kBlockBytes - kBlockHeaderBytes) / 2;
-constexpr size_t kChunks = 4;
+constexpr size_t kChunks = 32;
 static_assert(kChunkBytes >= 2 + kLongestRecordedFrame);
 
 // Frame records back to back, filled by the reader and then handed to the device's reads.
 struct Chunk {
-    std::vector<BYTE> bytes;
+    std::unique_ptr<BYTE[]> bytes;  // kChunkBytes, left unwritten until the reader fills them
     size_t used = 0;    // bytes of records written
     size_t taken = 0;   // bytes of records already moved into blocks
     DWORD frames = 0;   // records written
@@ -134,7 +136,7 @@ public:
         }
         for (size_t i = 0; i < kChunks; ++i) {
             free_.emplace_back();
-            free_.back().bytes.resize(kChunkBytes);
+            free_.back().bytes.reset(new BYTE[kChunkBytes]);
         }
         reader_ = std::thread([this] { ReadAhead(); });
     }
@@ -189,12 +191,12 @@ private:
     // even an empty block is cut to fit it. True when the chunk is used up.
     static bool MoveRecords(Chunk& chunk, BlockWriter& block) {
         if (chunk.taken == 0 && chunk.used <= block.Room()) {
-            block.AppendRecords(chunk.bytes.data(), chunk.used, chunk.frames);
+            block.AppendRecords(chunk.bytes.get(), chunk.used, chunk.frames);
             chunk.taken = chunk.used;
             return true;
         }
-        const BYTE* start = chunk.bytes.data() + chunk.taken;
-        const BYTE* end = chunk.bytes.data() + chunk.used;
+        const BYTE* start = chunk.bytes.get() + chunk.taken;
+        const BYTE* end = chunk.bytes.get() + chunk.used;
         size_t room = block.Room();
         const BYTE* record = start;
         DWORD count = 0;
@@ -208,7 +210,7 @@ private:
             block.AppendCut(record + 2, RecordBytes(record) - 2);
             record += RecordBytes(record);
         }
-        chunk.taken = static_cast<size_t>(record - chunk.bytes.data());
+        chunk.taken = static_cast<size_t>(record - chunk.bytes.get());
         return record == end;
     }
 
@@ -234,18 +236,18 @@ private:
             size_t frame = 0;
             if (!NextFrame(&bytes, &frame)) break;
             frame = std::min(frame, kLongestRecordedFrame);
-            if (!chunk.bytes.empty() && kChunkBytes - chunk.used < 2 + frame) {
+            if (chunk.bytes && kChunkBytes - chunk.used < 2 + frame) {
                 if (!Hand(chunk)) return;
                 chunk = Chunk();
             }
-            if (chunk.bytes.empty()) {
+            if (!chunk.bytes) {
                 std::unique_lock<std::mutex> guard(lock_);
                 room_.wait(guard, [this] { return !free_.empty() || stopping_; });
                 if (stopping_) return;
                 chunk = std::move(free_.back());
                 free_.pop_back();
             }
-            BYTE* record = chunk.bytes.data() + chunk.used;
+            BYTE* record = chunk.bytes.get() + chunk.used;
             record[0] = static_cast<BYTE>(frame & 0xFF);
             record[1] = static_cast<BYTE>(frame >> 8);
             if (frame != 0) std::memcpy(record + 2, bytes, frame);

@@ -106,7 +106,7 @@ std::vector<Bytes> Frames(unsigned count, size_t length) {
 
 TEST_F(ReplayRace, CloseWhileTheReaderFillsOrWaitsForRoom) {
     // Far more than the read-ahead holds: the reader is filling, or waiting for room, at every close.
-    ASSERT_TRUE(capturefiles::WritePcap(file_, Frames(60000, 60)));
+    ASSERT_TRUE(capturefiles::WritePcap(file_, Frames(30000, 1000)));
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     for (int round = 0; round < 12; ++round) {
         HANDLE device = Open();

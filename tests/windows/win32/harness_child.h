@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,12 @@ namespace {
 struct HarnessChild : JniHarnessBase {
     void TestBody() override {}
 
-    // A close reaches the driver a little after CloseHandle returns: waits up to 5 s for the reads and files to go.
+    inline static std::atomic<bool> delivered_{false};
+
+    // Waits up to 5 s for the delivery call to have ended and said so (after that, nothing of this program runs
+    // beside the exit), and for the reads and files to go: a close reaches the driver a little after CloseHandle.
     static void ReportDriverAtExit() {
+        for (int i = 0; i < 500 && !delivered_; ++i) Sleep(10);
         NETVOREL_TEST_STATE state{};
         for (int i = 0; i < 500 && testdriver::QueryDriver(&state) && (state.pendingReads != 0 || state.openFiles != 0); ++i)
             Sleep(10);
@@ -63,6 +68,7 @@ struct HarnessChild : JniHarnessBase {
             std::printf("GetFrameFromDriver: %d\n", static_cast<int>(length));
             ReportProblems(own);
             std::fflush(stdout);
+            delivered_ = true;
         }).detach();
         Sleep(60000);
         return 3;  // nothing ended the process

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Line coverage of the product's sources, as a table and as HTML reports (build-coverage/<build>/index.html):
-#   linux  what the Linux build's tests ran (build/, configured with -DTAMSIL_COVERAGE=ON; its ctest run done)
+#   linux  what the Linux build's tests ran in the library's and ousterling's code (build/, configured with
+#          -DTAMSIL_COVERAGE=ON; its ctest run done)
 #   win64, win32  what the Wine tests run of the shipped files' code: tamsil.dll and ousterling.exe built again
 #          with coverage (build-cov-<build>), put in place of the release's files beside the test programs of
 #          build-<build>, and the Wine tests that load them run again; the release's files are put back after.
@@ -17,16 +18,18 @@ product=("$root/capture/*" "$root/adapters/*" "$root/host/*" "$root/uninstall/*"
 product_tests='^Wine\.(jni_harness_test|packet_driver_wine_test|ousterling_wine_test|windows_version_.*)$'
 mkdir -p "$out"
 
-# capture <build> <gcov tool> <object dir>: the product's lines from the .gcda files under <object dir>.
+# capture <build> <gcov tool> <object dir>...: the product's lines from the .gcda files under the object dirs.
 # lcov's own chatter (mingw's gcov gives no version it can read; it then reads gcov's plain output) goes to a
 # log, shown when it fails.
 capture() {
-  local info=$out/$1.info log=$out/$1.log
+  local name=$1 tool=$2 info=$out/$1.info log=$out/$1.log dirs=()
+  shift 2
+  for dir in "$@"; do dirs+=(--directory "$dir"); done
   {
-    lcov --quiet --capture --directory "$3" --gcov-tool "$2" --output-file "$out/$1.all.info" &&
-      lcov --quiet --extract "$out/$1.all.info" "${product[@]}" --output-file "$info" &&
-      genhtml --quiet --title "Network Vorel native: $1" --output-directory "$out/$1" "$info"
-  } >"$log" 2>&1 || { cat "$log"; echo "$1: reading the coverage failed"; return 1; }
+    lcov --quiet --capture "${dirs[@]}" --gcov-tool "$tool" --output-file "$out/$name.all.info" &&
+      lcov --quiet --extract "$out/$name.all.info" "${product[@]}" --output-file "$info" &&
+      genhtml --quiet --title "Network Vorel native: $name" --output-directory "$out/$name" "$info"
+  } >"$log" 2>&1 || { cat "$log"; echo "$name: reading the coverage failed"; return 1; }
 }
 
 # wine_run <build> <triplet>: the product files with coverage, run by the Wine tests of build-<build>.
@@ -54,7 +57,12 @@ wine_run() {
 status=0
 for build in $builds; do
   case $build in
-    linux) capture linux gcov "$root/build" || status=1 ;;
+    linux)
+      # The objects of the library and of ousterling, not the tests' own (which the other dirs hold).
+      objects=$root/build/CMakeFiles
+      capture linux gcov "$objects/tamsil_objects.dir" "$objects/tamsil_platform.dir" "$objects/ousterling_parts.dir" \
+        "$objects/ousterling.dir" || status=1
+      ;;
     win64) wine_run win64 x86_64-w64-mingw32 || status=1 ;;
     win32)
       if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && grep -qx enabled /proc/sys/fs/binfmt_misc/qemu-i386; then

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "windows/win32/message_box_answerer.h"
+#include "windows/win32/program_files.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ struct HarnessChild : JniHarnessBase {
     // tamsil.dll's LoadLibraryA: the test's IP Helper in place of Wine's.
     static HMODULE WINAPI LoadIpHelperStandIn(LPCSTR name) {
         if (name != nullptr && _stricmp(name, "iphlpapi.dll") == 0)
-            return LoadLibraryA((testdriver::ProgramDirectory() + "ip_helper_stand_in.dll").c_str());
+            return LoadLibraryA(Beside("ip_helper_stand_in.dll").c_str());
         return LoadLibraryA(name);
     }
 

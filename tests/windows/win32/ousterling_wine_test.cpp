@@ -15,18 +15,11 @@
 
 #include "support/ousterling_transcript.h"
 #include "windows/win32/message_box_answerer.h"
+#include "windows/win32/program_files.h"
 
 using namespace ousterlingtext;
 
 namespace {
-
-// The full path of a file beside this program.
-std::string Beside(const char* name) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string self(path, n);
-    return self.substr(0, self.find_last_of('\\') + 1) + name;
-}
 
 // Starts ousterling.exe (beside this program), with `token` as its primary token when given, answers its
 // boxes (`yes` for the confirmation) and collects its standard output until it ends.

@@ -9,16 +9,9 @@
 #include <string>
 
 #include "host/service_control.h"
+#include "windows/win32/program_files.h"
 
 namespace {
-
-// The full path of a program beside this one.
-std::string Beside(const char* program) {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string self(path, n);
-    return self.substr(0, self.find_last_of('\\') + 1) + program;
-}
 
 DWORD CurrentState() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);

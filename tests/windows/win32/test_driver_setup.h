@@ -16,6 +16,7 @@
 
 #include "windows/driver/test_driver_control.h"
 #include "windows/registry_seed.h"
+#include "windows/win32/program_files.h"
 #include "windows/win32/wine_imports.h"
 
 namespace testdriver {
@@ -96,13 +97,6 @@ inline void LinkDosDevicesOf(HMODULE library) {
 }
 
 // ---- The driver, installed and scripted ----
-inline std::string ProgramDirectory() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, n);
-    return text.substr(0, text.find_last_of('\\') + 1);
-}
-
 // Waits until `service` reports `wanted`; false after 10 s.
 inline bool WaitForServiceState(SC_HANDLE service, DWORD wanted) {
     for (int i = 0; i < 1000; ++i) {
@@ -161,7 +155,7 @@ inline std::string InstallDriver(const std::vector<std::string>& exports) {
     GetWindowsDirectoryA(windows, MAX_PATH);
     PVOID redirection = nullptr;
     BOOL redirected = Wow64DisableWow64FsRedirection(&redirection);
-    BOOL copied = CopyFileA((ProgramDirectory() + kDriverFile).c_str(),
+    BOOL copied = CopyFileA(Beside(kDriverFile).c_str(),
                             (std::string(windows) + "\\system32\\drivers\\" + kDriverFile).c_str(), FALSE);
     DWORD copyError = GetLastError();
     if (redirected) Wow64RevertWow64FsRedirection(redirection);

@@ -92,6 +92,13 @@ JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_regionCopy(JNIEnv* env, jclass
     return length;
 }
 
+// The same copy as a JNI copy that trusts no length from Java makes it: bounded by the array's length.
+JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_boundedCopy(JNIEnv* env, jclass, jbyteArray array, jint length) {
+    jint room = env->GetArrayLength(array);
+    env->SetByteArrayRegion(array, 0, length < room ? length : room, reinterpret_cast<const jbyte*>(source));
+    return length;
+}
+
 JNIEXPORT jint JNICALL Java_vorel_bench_Baselines_elementsCopy(JNIEnv* env, jclass, jbyteArray array, jint length) {
     jbyte* elements = env->GetByteArrayElements(array, nullptr);
     if (elements == nullptr) return 0;

@@ -14,6 +14,7 @@ final class Baselines {
     static native double blockReads(int frameLength, int blocks);
     static native int emptyCall();
     static native int regionCopy(byte[] array, int length);
+    static native int boundedCopy(byte[] array, int length);
     static native int elementsCopy(byte[] array, int length);
     static native boolean pcapOpen(String path);
     static native int pcapNext(byte[] array, int room);

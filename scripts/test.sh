@@ -58,7 +58,8 @@ stage "ThreadSanitizer" sanitizer_build build-tsan thread "concurrency" $race_te
 # fixed, becomes a file of the corpus (the ordinary build replays the corpus as ctest tests, label fuzz).
 fuzz_targets() {
   local seconds=${TAMSIL_FUZZ_SECONDS:-45} run="$root/build-fuzz/fuzz-run" subject running=0 status=0
-  local subjects=(block_walk reg_file linkage card_prompt autostart pcap_replay)
+  local subjects
+  mapfile -t subjects < <(cd "$root/fuzz" && ls *_fuzz.cpp | sed 's/_fuzz\.cpp$//')
   cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DTAMSIL_SANITIZE="address;undefined" -DTAMSIL_FUZZ=ON &&
     cmake --build "$root/build-fuzz" -j "$jobs" --target tamsil_fuzzers || return 1

@@ -72,6 +72,13 @@ public final class DeliveryBenchmark {
         return sorted[sorted.length / 2];
     }
 
+    /** The rounds' median, and their smallest and largest. */
+    static String spread(double[] values) {
+        double[] sorted = values.clone();
+        Arrays.sort(sorted);
+        return String.format(Locale.ROOT, "%8.2f (%.2f-%.2f)", median(values), sorted[0], sorted[sorted.length - 1]);
+    }
+
     public static void main(String[] args) {
         int calls = args.length > 0 ? Integer.parseInt(args[0]) : 5_000_000;
         int rounds = args.length > 1 ? Integer.parseInt(args[1]) : 7;
@@ -108,19 +115,13 @@ public final class DeliveryBenchmark {
             }
             System.out.printf("%d-byte frames%n", frameLength);
             for (int line = 0; line < LINES.length; line++) {
-                double[] sorted = ratio[line].clone();
-                Arrays.sort(sorted);
-                System.out.printf(Locale.ROOT, "  %-36s %9.1f %8.2f (%.2f-%.2f)%n", LINES[line], median(ns[line]), median(ratio[line]),
-                        sorted[0], sorted[rounds - 1]);
+                System.out.printf(Locale.ROOT, "  %-36s %9.1f %s%n", LINES[line], median(ns[line]), spread(ratio[line]));
             }
             double[] overBounded = new double[rounds];
             for (int r = 0; r < rounds; r++) {
                 overBounded[r] = ns[4][r] / ns[2][r];
             }
-            double[] sorted = overBounded.clone();
-            Arrays.sort(sorted);
-            System.out.printf(Locale.ROOT, "  GetFrameFromDriver x bounded copy: %.2f (%.2f-%.2f)%n", median(overBounded), sorted[0],
-                    sorted[rounds - 1]);
+            System.out.printf(Locale.ROOT, "  GetFrameFromDriver x bounded copy: %s%n", spread(overBounded).strip());
         }
         nc.FreeOnExit();
     }

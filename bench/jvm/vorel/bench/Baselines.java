@@ -15,6 +15,7 @@ final class Baselines {
     static native int emptyCall();
     static native int regionCopy(byte[] array, int length);
     static native int boundedCopy(byte[] array, int length);
+    static native int blockFrameCopy(byte[] array, int length);
     static native int elementsCopy(byte[] array, int length);
     static native boolean pcapOpen(String path);
     static native int pcapNext(byte[] array, int room);

@@ -8,9 +8,10 @@ import java.util.Locale;
  * GetFrameFromDriver fed by pre-built blocks, against baselines measured in the same run: an empty native
  * call, a bare SetByteArrayRegion of the same bytes (the floor), the same copy bounded by the array's length as
  * a JNI copy that trusts no length from Java must be, the GetByteArrayElements/Release way,
- * and the stand-in's reads of the same blocks without the library (per frame). A 64 KiB Java array
- * throughout; 64-byte and 1514-byte frames. Each round measures every line once; prints the median ns per
- * call and the median, smallest and largest of the rounds' ratios to the same round's floor.
+ * the stand-in's reads of the same blocks without the library (per frame), and the floor's copy taken from
+ * where the frames lie in a block (unaligned, past the record's length) rather than from one aligned buffer.
+ * A 64 KiB Java array throughout; 64-byte and 1514-byte frames. Each round measures every line once; prints
+ * the median ns per call and the median, smallest and largest of the rounds' ratios to the same round's floor.
  *
  * <p>Arguments: [calls per measurement], [rounds].
  */
@@ -18,7 +19,8 @@ public final class DeliveryBenchmark {
     static final int ARRAY = 64 * 1024;
     static final int BLOCKS_PER_BATCH = 20;
     static final String[] LINES = {"empty native call", "SetByteArrayRegion (floor)", "GetArrayLength + SetByteArrayRegion",
-        "GetByteArrayElements + Release", "GetFrameFromDriver", "  the stand-in's block reads in it"};
+        "GetByteArrayElements + Release", "GetFrameFromDriver", "  the stand-in's block reads in it",
+        "SetByteArrayRegion, frames in a block"};
 
     interface Call {
         int run();
@@ -97,6 +99,7 @@ public final class DeliveryBenchmark {
             nsPerCall(() -> Baselines.regionCopy(array, frameLength), calls / 5);
             nsPerCall(() -> Baselines.boundedCopy(array, frameLength), calls / 5);
             nsPerCall(() -> Baselines.elementsCopy(array, frameLength), calls / 50);
+            nsPerCall(() -> Baselines.blockFrameCopy(array, frameLength), calls / 5);
             deliveryNs(nc, array, frameLength, Math.max(1, batches / 5));
             blockReadNs(frameLength, Math.max(1, batches / 5));
 
@@ -109,6 +112,7 @@ public final class DeliveryBenchmark {
                 ns[3][r] = nsPerCall(() -> Baselines.elementsCopy(array, frameLength), calls / 50);
                 ns[4][r] = deliveryNs(nc, array, frameLength, batches);
                 ns[5][r] = blockReadNs(frameLength, batches);
+                ns[6][r] = nsPerCall(() -> Baselines.blockFrameCopy(array, frameLength), calls);
                 for (int line = 0; line < LINES.length; line++) {
                     ratio[line][r] = ns[line][r] / ns[1][r];
                 }

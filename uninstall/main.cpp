@@ -35,6 +35,7 @@ int wmain(int, WCHAR*[]) {
     if (MessageBoxW(NULL, kConfirmationText, kRemoveCaption, MB_YESNO | MB_ICONWARNING) == IDYES) {
         CreateThread(NULL, 0, ProgressThread, NULL, 0, &dwProgressThreadId);
         hr = RemovePacketDriver(PacketDriverComponentId);
+        fflush(stdout);  // the transcript is out before a dialogue waits for the user, also on a pipe or a file
     } else {
         hr = kNotConfirmed;
     }

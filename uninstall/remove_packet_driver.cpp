@@ -9,15 +9,19 @@ HRESULT RemovePacketDriver(LPCWSTR componentId) {
     HRESULT hr = OpenNetworkConfiguration(&pConfig);
     if (FAILED(hr)) return hr;  // nothing more is written; ProgressRunning stays true
 
+    // S_FALSE (not installed, or a step declined) is reported by the program's dialogue. Any other answer of
+    // the removal means the driver is still there: the user is told so here. So is a failed Apply; a success
+    // code from Apply (NETCFG_S_REBOOT: applied, in force after a restart) is no error.
     hr = UninstallNetworkComponent(pConfig, componentId);
-    if (hr == S_OK) hr = pConfig->Apply();  // only a removed component is applied
-
-    // S_FALSE (not installed, or a step declined) is reported by the program's dialogue. Any other answer, of
-    // Apply too, means the driver may still be there: the user is told so here.
-    if (hr == S_OK)
-        printf("\nFinished uninstalling.\n");
-    else if (hr != S_FALSE)
+    if (hr == S_OK) {
+        hr = pConfig->Apply();  // only a removed component is applied
+        if (hr == S_OK)
+            printf("\nFinished uninstalling.\n");
+        else if (FAILED(hr))
+            printf("\nAn error occured.");
+    } else if (hr != S_FALSE) {
         printf("\nAn error occured.");
+    }
 
     CloseNetworkConfiguration(pConfig);
     return hr;

@@ -326,11 +326,10 @@ std::vector<Row> OutcomeRows() {
         {"DeInstallAnswersSFalse", "DeInstall=S_FALSE", kFoundPart + kUninstall + kFailed, Final::NotRemoved, false,
          false},
         {"DeInstallFails", "DeInstall=E_FAIL", kFoundPart + kUninstall + kFailed + kError, Final::None, false, false},
-        // Apply: S_FALSE leads to the not-removed dialogue; any other answer but S_OK is reported as an error.
+        // Apply: S_FALSE leads to the not-removed dialogue; a failure is reported as an error, a reboot code is not.
         {"ApplyFails", "Apply=E_FAIL", kFoundPart + kUninstall + kDone + kError, Final::None, true, false},
         {"ApplyAnswersSFalse", "Apply=S_FALSE", kFoundPart + kUninstall + kDone, Final::NotRemoved, true, true},
-        {"ApplyAnswersReboot", "Apply=NETCFG_S_REBOOT", kFoundPart + kUninstall + kDone + kError, Final::None, true,
-         true},
+        {"ApplyAnswersReboot", "Apply=NETCFG_S_REBOOT", kFoundPart + kUninstall + kDone, Final::None, true, true},
         // COM already initialised on the thread counts as success (and CoUninitialize still runs).
         {"CoInitializeExAnswersSFalse", "CoInitializeEx=S_FALSE", kFoundPart + kUninstall + kDone + kFinished,
          Final::Removed, true, true},

@@ -159,9 +159,13 @@ LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
 
 }  // namespace
 
-void WaitForDelivery() {
+bool WaitForDelivery(LONG releases) {
     // A few yields cover a holder that is copying a frame; one that waits for the driver is polled.
-    for (DWORD polls = 0; !TryEnterDelivery(); ++polls) Sleep(polls < kYieldsBeforePolling ? 0 : 1);
+    for (DWORD polls = 0; !TryEnterDelivery(); ++polls) {
+        if (nReleaseCount.load() != releases) return false;
+        Sleep(polls < kYieldsBeforePolling ? 0 : 1);
+    }
+    return true;
 }
 
 bool EnterDeliveryWithin(DWORD timeoutMs) {

@@ -56,10 +56,9 @@ inline bool TryEnterDelivery() {
     return bDeliveryHeld.compare_exchange_strong(free, 1, std::memory_order_acquire, std::memory_order_relaxed);
 }
 inline void LeaveDelivery() { bDeliveryHeld.store(0, std::memory_order_release); }
-void WaitForDelivery();  // until this thread holds it
-inline void EnterDelivery() {
-    if (!TryEnterDelivery()) WaitForDelivery();
-}
+// Until this thread holds the lock (true), or until nReleaseCount is no longer `releases` (false): a holder
+// stuck in a read that does not end keeps the lock, but not the callers that wait for it past a release.
+bool WaitForDelivery(LONG releases);
 // False when the lock is still held after `timeoutMs`.
 bool EnterDeliveryWithin(DWORD timeoutMs);
 

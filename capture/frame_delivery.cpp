@@ -64,12 +64,15 @@ struct Call {
     LONG length;  // the delivered frame's length
 };
 
-// Holds the delivery lock for as long as it lives.
+// Holds the delivery lock for as long as it lives, unless the release came first (held is false then).
 struct DeliveryHold {
-    DeliveryHold() { EnterDelivery(); }
-    ~DeliveryHold() { LeaveDelivery(); }
+    explicit DeliveryHold(LONG releases) : held(TryEnterDelivery() || WaitForDelivery(releases)) {}
+    ~DeliveryHold() {
+        if (held) LeaveDelivery();
+    }
     DeliveryHold(const DeliveryHold&) = delete;
     DeliveryHold& operator=(const DeliveryHold&) = delete;
+    const bool held;
 };
 
 bool Released(const Call& call) { return nReleaseCount.load() != call.releases; }
@@ -161,8 +164,8 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
     for (;;) {
         Outcome outcome;
         {
-            DeliveryHold delivery;
-            outcome = Advance(call);
+            DeliveryHold delivery(call.releases);
+            outcome = delivery.held ? Advance(call) : Outcome::End;
         }
         if (outcome == Outcome::Frame) return call.length;
         if (outcome == Outcome::End) return 0;

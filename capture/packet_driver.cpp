@@ -94,6 +94,15 @@ Adapter* OpenAdapterDeviceT(const Char* devicePath) {
 // on one thread may meet a request on another.
 HANDLE DeviceHandleOf(Adapter* pAdapter) { return InterlockedCompareExchangePointer(&pAdapter->hDevice, nullptr, nullptr); }
 
+// Issuing a read and taking the handle out of the record exclude each other: a read is either under way
+// before the close, which ends it, or finds INVALID_HANDLE_VALUE and fails at once. Never is it issued on a
+// closed handle, whose value Windows may already have given to another object, or after the driver's clean-up
+// of the close, which would leave it pending for ever. Held while a read is issued, never while it is awaited.
+struct DeviceHandleLock {
+    DeviceHandleLock() { InitializeCriticalSection(&section); }
+    CRITICAL_SECTION section;
+} csDeviceHandle;
+
 }  // namespace
 
 Adapter* OpenAdapterDevice(LPCWSTR devicePath) { return OpenAdapterDeviceT(devicePath); }
@@ -101,7 +110,9 @@ Adapter* OpenAdapterDevice(LPCSTR devicePath) { return OpenAdapterDeviceT(device
 
 void AbortAdapterDevice(Adapter* pAdapter) {
     if (pAdapter == nullptr) return;
+    EnterCriticalSection(&csDeviceHandle.section);
     HANDLE hDevice = InterlockedExchangePointer(&pAdapter->hDevice, INVALID_HANDLE_VALUE);
+    LeaveCriticalSection(&csDeviceHandle.section);
     if (hDevice != INVALID_HANDLE_VALUE) CloseHandle(hDevice);
 }
 
@@ -140,15 +151,17 @@ BOOL ReadBlock(Adapter* pAdapter, Packet* pPacket, DWORD* pBytesTransferred) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    HANDLE hDevice = DeviceHandleOf(pAdapter);
     pPacket->overlapped.Offset = 0;
     pPacket->overlapped.OffsetHigh = 0;
-    if (!ResetEvent(pPacket->overlapped.hEvent)) return FALSE;
+    EnterCriticalSection(&csDeviceHandle.section);
+    HANDLE hDevice = DeviceHandleOf(pAdapter);
     // A read that fails at once leaves the OVERLAPPED marked pending and its event unsignalled: waiting for it
     // would never end. Only FALSE with ERROR_IO_PENDING means that the read is under way.
-    if (!ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped) &&
-        GetLastError() != ERROR_IO_PENDING)
-        return FALSE;
+    BOOL bIssued = ResetEvent(pPacket->overlapped.hEvent) &&
+                   (ReadFile(hDevice, pPacket->buffer, pPacket->length, &nBytes, &pPacket->overlapped) ||
+                    GetLastError() == ERROR_IO_PENDING);
+    LeaveCriticalSection(&csDeviceHandle.section);
+    if (!bIssued) return FALSE;
     BOOL bResult = GetOverlappedResult(hDevice, &pPacket->overlapped, &nBytes, TRUE);
     if (pBytesTransferred != nullptr) *pBytesTransferred = nBytes;
     return bResult;

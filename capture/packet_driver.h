@@ -59,7 +59,8 @@ Adapter* OpenAdapterDevice(LPCSTR devicePath);   // narrow form (IP Helper inven
 void CloseAdapterDevice(Adapter* pAdapter);
 // Closes the device handle now, from any thread, so that a read pending on it ends at once (it fails);
 // hDevice becomes INVALID_HANDLE_VALUE and the record stays allocated until CloseAdapterDevice, which then
-// closes nothing. Later reads and requests on the record fail.
+// closes nothing. Later reads and requests on the record fail. A read that another thread is issuing at that
+// moment is let through first, and ends with the close.
 void AbortAdapterDevice(Adapter* pAdapter);
 
 // A read request with its event; nullptr when the record or the event cannot be had.

@@ -3,8 +3,10 @@
 // failures too: TAMSIL_FAIL_CALLS="AccessCheck=1338;MessageBox=1400" fails every call of each name with that error.
 #include "faults.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -47,9 +49,28 @@ std::map<std::string, PlannedFailure>& Failures() {
     return failures;
 }
 
+// Actions run at a call's next entry, under failuresLock; the flag keeps the calls' entry check lock-free
+// while there are none.
+std::map<std::string, std::function<void()>> entryActions;
+std::atomic<bool> anyEntryAction{false};
+
+void RunEntryAction(const char* callName) {
+    std::function<void()> action;
+    {
+        std::lock_guard<std::mutex> guard(failuresLock);
+        auto it = entryActions.find(callName);
+        if (it == entryActions.end()) return;
+        action = std::move(it->second);
+        entryActions.erase(it);
+        anyEntryAction = !entryActions.empty();
+    }
+    action();
+}
+
 }  // namespace
 
 bool StandInCallFails(const char* callName, DWORD* error) {
+    if (anyEntryAction.load()) RunEntryAction(callName);
     std::lock_guard<std::mutex> guard(failuresLock);
     auto& failures = Failures();
     if (failures.empty()) return false;
@@ -89,4 +110,12 @@ void StandInFailCall(const char* callName, DWORD error, int skip, int times) {
 void StandInClearFailures() {
     std::lock_guard<std::mutex> guard(failuresLock);
     Failures().clear();
+    entryActions.clear();
+    anyEntryAction = false;
+}
+
+void StandInOnNextCall(const char* callName, std::function<void()> action) {
+    std::lock_guard<std::mutex> guard(failuresLock);
+    entryActions[callName] = std::move(action);
+    anyEntryAction = true;
 }

@@ -15,6 +15,9 @@
 // For a whole process, TAMSIL_FAIL_CALLS="AccessCheck=1338;..." plans every call of each name to fail.
 void StandInFailCall(const char* callName, DWORD error, int skip = 0, int times = 1);
 void StandInClearFailures();
+// Runs `action` once, on the calling thread, when the named call (a name as above) is next entered, before the
+// call does anything: a test can hold a thread at that point while others go on. StandInClearFailures drops it.
+void StandInOnNextCall(const char* callName, std::function<void()> action);
 
 // ---- Version ----
 // Overrides TAMSIL_WINDOWS_VERSION for this process ("4.0", "5.1", ...); nullptr restores the default.

@@ -1,7 +1,8 @@
 // The capture session under concurrency (run under ThreadSanitizer in CI): stop, pause and release racing a
 // delivery loop; several threads delivering from one capture; DriverStart racing FreeOnExit; switching cards
-// while delivery calls wait. Frames arrive once each and in order, and a release ends every call without
-// touching freed memory.
+// while delivery calls wait; a release meeting a read as it is issued, or a holder of the delivery lock that
+// does not let go. Frames arrive once each and in order, and a release ends every call without touching freed
+// memory.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -239,6 +240,75 @@ TEST(CaptureRace, StartRacingTheRelease) {
     EXPECT_EQ(StandInScriptedDevice(kDevice).openNow, 0u);
     EXPECT_EQ(StandInScriptedDevice(kSecondDevice).openNow, 0u);
     EXPECT_EQ(StandInOpenHandleCount(), handlesBefore) << "every device and read request closed once";
+    StandInSetAdapters(nullptr);
+    StandInSetWindowsVersion(nullptr);
+}
+
+// The release closes the device while a delivery call is between taking the handle and issuing its read. The
+// close waits for the read to go out (on Windows a closed handle's value may already name another object, and
+// a read that reaches the driver after its clean-up never ends); the close then ends the read.
+TEST(CaptureRace, ReleaseMeetingAReadAsItIsIssued) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("race0|Race adapter");
+    StandInResetDevices();
+    StandInAddScriptedDevice(kDevice);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(DriverStart(1), 0);
+    std::thread release;
+    bool closedMeanwhile = false;
+    StandInOnNextCall("ReadFile", [&] {
+        release = std::thread([] { FreeOnExit(); });
+        Sleep(200);  // time enough for the close, were it not held back
+        closedMeanwhile = StandInScriptedDevice(kDevice).openNow == 0;
+    });
+    DeliveryLog log;
+    EXPECT_EQ(GetFrameFromDriver(4, 4, LogFrame, &log), 0);
+    release.join();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_FALSE(closedMeanwhile) << "the device closed under a read being issued";
+    EXPECT_EQ(StandInScriptedDevice(kDevice).readsIssued, 1u) << "the read went out on the open device";
+    EXPECT_EQ(StandInScriptedDevice(kDevice).openNow, 0u);
+    StandInClearFailures();
+    StandInSetAdapters(nullptr);
+    StandInSetWindowsVersion(nullptr);
+}
+
+// A delivery call that holds the lock and does not let go (here its copy blocks; on Windows, a read the driver
+// never ends): the release still ends the calls that wait for the lock, and FreeOnExit gives up on the holder.
+TEST(CaptureRace, ReleaseEndsTheCallsWaitingForAStuckHolder) {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("race0|Race adapter");
+    StandInResetDevices();
+    StandInAddScriptedDevice(kDevice);
+    ::testing::internal::CaptureStdout();
+    ASSERT_EQ(DriverStart(1), 0);
+    StandInScriptBlock(kDevice, storageblocks::NumberedBlock(0, 2));
+    struct Stuck {
+        std::atomic<bool> holding{false}, letGo{false};
+    } stuck;
+    auto holdOn = [](void* context, const BYTE*, LONG) {
+        auto* s = static_cast<Stuck*>(context);
+        s->holding = true;
+        while (!s->letGo.load()) Sleep(1);
+    };
+    std::thread holder([&] { GetFrameFromDriver(4, 4, holdOn, &stuck); });
+    ASSERT_TRUE(WaitUntil([&] { return stuck.holding.load(); }, 10000));
+    std::atomic<LONG> waiterResult{-1};
+    std::atomic<bool> waiterEnded{false};
+    std::thread waiter([&] {
+        DeliveryLog log;
+        waiterResult = GetFrameFromDriver(4, 4, LogFrame, &log);
+        waiterEnded = true;
+    });
+    Sleep(50);
+    std::thread release([] { FreeOnExit(); });
+    EXPECT_TRUE(WaitUntil([&] { return waiterEnded.load(); }, 4000)) << "the waiter ends before the holder lets go";
+    stuck.letGo = true;
+    holder.join();
+    waiter.join();
+    release.join();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(waiterResult.load(), 0);
     StandInSetAdapters(nullptr);
     StandInSetWindowsVersion(nullptr);
 }

@@ -49,6 +49,22 @@ void PrintMissingIpHelper(HMODULE hIpHelper, DWORD loadError, const IpHelperCall
     PrintError(line);
 }
 
+// IP Helper by its full path in the system directory. A bare name is also looked for in the current directory
+// (before the system directory on Windows 2000, and on XP before SP2), where anyone may have put a DLL so named,
+// to be loaded into a JVM that often runs as administrator.
+HMODULE LoadIpHelper() {
+    const char kFileName[] = "\\iphlpapi.dll";
+    char path[MAX_PATH + sizeof kFileName];
+    UINT nDirectory = GetSystemDirectoryA(path, MAX_PATH);
+    if (nDirectory == 0) return nullptr;
+    if (nDirectory >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    memcpy(path + nDirectory, kFileName, sizeof kFileName);
+    return LoadLibraryA(path);
+}
+
 // The calls, looked up by the first caller; any other caller meanwhile waits for that look-up to end. Both
 // stay null where the DLL or a call is missing. The module stays loaded for the life of the process.
 const IpHelperCalls& ResolveIpHelper() {
@@ -57,7 +73,7 @@ const IpHelperCalls& ResolveIpHelper() {
     static IpHelperCalls calls;
     LONG expected = kNotLooked;
     if (nState.compare_exchange_strong(expected, kLooking)) {
-        HMODULE hIpHelper = LoadLibraryA("iphlpapi.dll");
+        HMODULE hIpHelper = LoadIpHelper();
         DWORD loadError = hIpHelper == nullptr ? GetLastError() : 0;
         if (hIpHelper != nullptr) {
             calls.pGetAdaptersInfo = AsCall<GetAdaptersInfoCall>(GetProcAddress(hIpHelper, "GetAdaptersInfo"));

@@ -35,6 +35,15 @@ const Module kModules[] = {
     {"iphlpapi", kIpHelperExports, sizeof kIpHelperExports / sizeof kIpHelperExports[0]},
 };
 
+const char kSystemDirectory[] = "C:\\WINDOWS\\system32";
+
+// The name without the system directory and its separator; nullptr when it names another directory.
+const char* InSystemDirectory(const char* asked) {
+    const size_t length = sizeof kSystemDirectory - 1;
+    if (strncasecmp(asked, kSystemDirectory, length) == 0 && asked[length] == '\\') return asked + length + 1;
+    return strpbrk(asked, "\\/:") == nullptr ? asked : nullptr;
+}
+
 bool SameModuleName(const char* asked, const char* name) {
     size_t length = strlen(name);
     if (strncasecmp(asked, name, length) != 0) return false;
@@ -45,15 +54,23 @@ bool SameModuleName(const char* asked, const char* name) {
 
 extern "C" HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     if (StandInCallFailsWithLastError("LoadLibrary")) return nullptr;
-    if (lpLibFileName != nullptr) {
+    const char* fileName = lpLibFileName != nullptr ? InSystemDirectory(lpLibFileName) : nullptr;
+    if (fileName != nullptr) {
         for (const Module& module : kModules) {
-            if (SameModuleName(lpLibFileName, module.name)) {
+            if (SameModuleName(fileName, module.name)) {
                 return reinterpret_cast<HMODULE>(const_cast<Module*>(&module));
             }
         }
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
+}
+
+extern "C" UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    if (StandInCallFailsWithLastError("GetSystemDirectory")) return 0;
+    if (lpBuffer == nullptr || uSize < sizeof kSystemDirectory) return sizeof kSystemDirectory;
+    std::memcpy(lpBuffer, kSystemDirectory, sizeof kSystemDirectory);
+    return sizeof kSystemDirectory - 1;
 }
 
 extern "C" FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {

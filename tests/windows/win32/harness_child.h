@@ -41,9 +41,12 @@ struct HarnessChild : JniHarnessBase {
         for (const auto& problem : jvm.Problems()) std::printf("JNI problem: %s\n", problem.c_str());
     }
 
-    // tamsil.dll's LoadLibraryA: the test's IP Helper in place of Wine's.
+    // tamsil.dll's LoadLibraryA: the test's IP Helper in place of Wine's, when asked for by its full path in the
+    // system directory (by a bare name, it could come from the current directory).
     static HMODULE WINAPI LoadIpHelperStandIn(LPCSTR name) {
-        if (name != nullptr && _stricmp(name, "iphlpapi.dll") == 0)
+        char system[MAX_PATH];
+        UINT n = GetSystemDirectoryA(system, MAX_PATH);
+        if (name != nullptr && n != 0 && n < MAX_PATH && _stricmp(name, (std::string(system) + "\\iphlpapi.dll").c_str()) == 0)
             return LoadLibraryA(Beside("ip_helper_stand_in.dll").c_str());
         return LoadLibraryA(name);
     }

@@ -55,12 +55,9 @@ void PrintMissingIpHelper(HMODULE hIpHelper, DWORD loadError, const IpHelperCall
 HMODULE LoadIpHelper() {
     const char kFileName[] = "\\iphlpapi.dll";
     char path[MAX_PATH + sizeof kFileName];
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);  // what a directory too long for the path leaves; a failure sets its own
     UINT nDirectory = GetSystemDirectoryA(path, MAX_PATH);
-    if (nDirectory == 0) return nullptr;
-    if (nDirectory >= MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return nullptr;
-    }
+    if (nDirectory == 0 || nDirectory >= MAX_PATH) return nullptr;
     memcpy(path + nDirectory, kFileName, sizeof kFileName);
     return LoadLibraryA(path);
 }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -293,22 +294,19 @@ TEST(CaptureRace, ReleaseEndsTheCallsWaitingForAStuckHolder) {
     };
     std::thread holder([&] { GetFrameFromDriver(4, 4, holdOn, &stuck); });
     ASSERT_TRUE(WaitUntil([&] { return stuck.holding.load(); }, 10000));
-    std::atomic<LONG> waiterResult{-1};
-    std::atomic<bool> waiterEnded{false};
-    std::thread waiter([&] {
+    auto waiter = std::async(std::launch::async, [] {
         DeliveryLog log;
-        waiterResult = GetFrameFromDriver(4, 4, LogFrame, &log);
-        waiterEnded = true;
+        return GetFrameFromDriver(4, 4, LogFrame, &log);
     });
     Sleep(50);
     std::thread release([] { FreeOnExit(); });
-    EXPECT_TRUE(WaitUntil([&] { return waiterEnded.load(); }, 4000)) << "the waiter ends before the holder lets go";
+    bool ended = waiter.wait_for(std::chrono::seconds(4)) == std::future_status::ready;
     stuck.letGo = true;
+    EXPECT_TRUE(ended) << "the waiter ends before the holder lets go";
+    EXPECT_EQ(waiter.get(), 0);
     holder.join();
-    waiter.join();
     release.join();
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(waiterResult.load(), 0);
     StandInSetAdapters(nullptr);
     StandInSetWindowsVersion(nullptr);
 }

@@ -49,8 +49,8 @@ std::map<std::string, PlannedFailure>& Failures() {
     return failures;
 }
 
-// Actions run at a call's next entry, under failuresLock; the flag keeps the calls' entry check lock-free
-// while there are none.
+// Actions for a call's next entry, kept under failuresLock and run outside it; the flag keeps the calls'
+// entry check lock-free while there are none.
 std::map<std::string, std::function<void()>> entryActions;
 std::atomic<bool> anyEntryAction{false};
 

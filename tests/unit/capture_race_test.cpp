@@ -103,6 +103,16 @@ std::vector<std::thread> DeliveryThreads(int threads, DeliveryLog* log, std::ato
     return loops;
 }
 
+// One scripted card, started, with the library's lines captured.
+bool StartRaceCard() {
+    StandInSetWindowsVersion("5.1");
+    StandInSetAdapters("race0|Race adapter");
+    StandInResetDevices();
+    StandInAddScriptedDevice(kDevice);
+    ::testing::internal::CaptureStdout();
+    return DriverStart(1) == 0;
+}
+
 bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
     for (int waited = 0; !done(); ++waited) {
         if (waited >= milliseconds) return false;
@@ -118,12 +128,7 @@ TEST_P(SharedCapture, EveryFrameGoesToExactlyOneCallerInOrder) {
     constexpr int kSharedBlocks = 300;
     constexpr int kSharedFrames = 25;
     constexpr int kTotal = kSharedBlocks * kSharedFrames;
-    StandInSetWindowsVersion("5.1");
-    StandInSetAdapters("race0|Race adapter");
-    StandInResetDevices();
-    StandInAddScriptedDevice(kDevice);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(DriverStart(1), 0);
+    ASSERT_TRUE(StartRaceCard());
     DeliveryLog log;
     std::atomic<bool> stop{false};
     std::atomic<int> taken{0}, ended{0};
@@ -249,12 +254,7 @@ TEST(CaptureRace, StartRacingTheRelease) {
 // close waits for the read to go out (on Windows a closed handle's value may already name another object, and
 // a read that reaches the driver after its clean-up never ends); the close then ends the read.
 TEST(CaptureRace, ReleaseMeetingAReadAsItIsIssued) {
-    StandInSetWindowsVersion("5.1");
-    StandInSetAdapters("race0|Race adapter");
-    StandInResetDevices();
-    StandInAddScriptedDevice(kDevice);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(DriverStart(1), 0);
+    ASSERT_TRUE(StartRaceCard());
     std::thread release;
     bool closedMeanwhile = false;
     StandInOnNextCall("ReadFile", [&] {
@@ -277,12 +277,7 @@ TEST(CaptureRace, ReleaseMeetingAReadAsItIsIssued) {
 // A delivery call that holds the lock and does not let go (here its copy blocks; on Windows, a read the driver
 // never ends): the release still ends the calls that wait for the lock, and FreeOnExit gives up on the holder.
 TEST(CaptureRace, ReleaseEndsTheCallsWaitingForAStuckHolder) {
-    StandInSetWindowsVersion("5.1");
-    StandInSetAdapters("race0|Race adapter");
-    StandInResetDevices();
-    StandInAddScriptedDevice(kDevice);
-    ::testing::internal::CaptureStdout();
-    ASSERT_EQ(DriverStart(1), 0);
+    ASSERT_TRUE(StartRaceCard());
     StandInScriptBlock(kDevice, storageblocks::NumberedBlock(0, 2));
     struct Stuck {
         std::atomic<bool> holding{false}, letGo{false};

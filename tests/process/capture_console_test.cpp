@@ -233,9 +233,9 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
 }
 
-// Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came
-// or 30 s passed; then goes away.
-void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received) {
+// Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came,
+// the stream ended or 30 s passed, resting `paceMs` after each read of at most 4 KiB; then goes away.
+void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received, int paceMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     if (fd < 0) return;
@@ -246,6 +246,7 @@ void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received) {
         ssize_t n = read(fd, chunk, std::min(sizeof chunk, bytes - *received));
         if (n == 0 && *received > 0) break;
         if (n > 0) *received += static_cast<size_t>(n);
+        if (n > 0 && paceMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
     }
     close(fd);
 }
@@ -265,7 +266,7 @@ TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGo
     ASSERT_TRUE(capturefiles::WritePcap(fixture, FullSizeFrames(2000)));
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     size_t received = 0;
-    std::thread reader(ReadFifoThenGo, fifo, 65536, &received);
+    std::thread reader(ReadFifoThenGo, fifo, 65536, &received, 0);
     r = RunConsole({"--replay", fixture, "--write", fifo}, {}, false);
     reader.join();
     EXPECT_EQ(received, 65536u);
@@ -273,6 +274,18 @@ TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGo
     EXPECT_EQ(r.err.find("CaptureConsole: " + fifo + " is a pipe: waiting for a reader to open it\nCaptureConsole: cannot write " + fifo +
                          ": the reader has gone (broken pipe); the first "), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+
+    // A reader that keeps reading, at about 40 KB/s: slower than a whole chunk within the grace, yet each write
+    // shows progress, so every frame is saved and the stream ends whole.
+    std::string slow = directory + "/slow";
+    ASSERT_EQ(mkfifo(slow.c_str(), 0600), 0);
+    received = 0;
+    std::thread slowReader(ReadFifoThenGo, slow, SIZE_MAX, &received, 100);
+    r = RunConsole({"--replay", fixture, "--write", slow, "--frames", "150"}, {}, false);
+    slowReader.join();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("not saved"), std::string::npos) << r.err;
+    EXPECT_GT(received, 150u * 1514) << "the whole stream";
 }
 
 }  // namespace

@@ -47,6 +47,11 @@ final class CaptureFileWriter implements AutoCloseable {
     /** How long {@link #close} waits for a writer that makes no progress. */
     static final long GRACE_NANOS = 2_000_000_000L;
     static final int CHUNK_BYTES = 256 * 1024;
+    /**
+     * The most one write hands the channel. A blocking write to a pipe returns only once the reader has taken all of
+     * it, so a reader that keeps reading at more than 8 KiB/s shows progress within the grace.
+     */
+    static final int SLICE_BYTES = 16 * 1024;
     static final int QUEUE_CHUNKS = 128;
 
     static final int LINKTYPE_ETHERNET = 1;
@@ -90,6 +95,7 @@ final class CaptureFileWriter implements AutoCloseable {
     private boolean stalled;       // the writer made no progress within the grace, and was stopped
     // The writer's results.
     private long writtenBytes;     // whole blocks that reached the file
+    private volatile long sentBytes;  // what the channel has taken, part-written blocks too: the writer's progress
     private long writtenFrames;    // enhanced packet blocks among them
     private IOException failure;   // the write error that ended the writing
     private boolean failureThrown;
@@ -397,8 +403,9 @@ final class CaptureFileWriter implements AutoCloseable {
                 break;
             }
             synchronized (this) {
-                if (writtenBytes != lastBytes) {
-                    lastBytes = writtenBytes;
+                long sent = sentBytes;
+                if (sent != lastBytes) {
+                    lastBytes = sent;
                     lastProgress = System.nanoTime();
                 } else if (System.nanoTime() - lastProgress >= GRACE_NANOS) {
                     stalled = true;
@@ -424,11 +431,14 @@ final class CaptureFileWriter implements AutoCloseable {
      */
     private boolean writeBlocks(ByteBuffer bytes) {
         int start = bytes.position();
+        int end = bytes.limit();
         try {
-            while (bytes.hasRemaining()) {
-                channel.write(bytes);
+            while (bytes.position() < end) {
+                bytes.limit(Math.min(end, bytes.position() + SLICE_BYTES));
+                sentBytes += channel.write(bytes);  // only this thread writes it
             }
         } catch (IOException e) {
+            bytes.limit(end);
             synchronized (this) {
                 // The buffer's position counts what went out, also of a write that ended in the error.
                 countBlocks(bytes, bytes.position() - start);

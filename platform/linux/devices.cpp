@@ -470,10 +470,12 @@ WaitResult WaitForInput(int fd, const ReadContext& context, int sliceMs) {
     for (;;) {
         if (context.Closed()) return WaitResult::Closed;
         int timeout = -1;
+        bool expired = false;
         if (context.deadline) {
+            // A deadline that has passed (a poll that does not wait) still looks once at what has arrived.
             auto left = std::chrono::ceil<std::chrono::milliseconds>(*context.deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return WaitResult::TimedOut;
-            timeout = static_cast<int>(std::min<long long>(left.count(), 1 << 30));
+            expired = left.count() <= 0;
+            timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
         }
         bool sliced = false;
         if (sliceMs >= 0 && (timeout < 0 || sliceMs < timeout)) {
@@ -489,6 +491,7 @@ WaitResult WaitForInput(int fd, const ReadContext& context, int sliceMs) {
         if (fds[0].revents != 0 && context.Closed()) return WaitResult::Closed;
         if (fd >= 0 && fds[1].revents != 0) return WaitResult::Readable;
         if (count == 0 && sliced) return WaitResult::Readable;
+        if (expired) return WaitResult::TimedOut;
     }
 }
 

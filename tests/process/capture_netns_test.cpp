@@ -366,6 +366,32 @@ TEST_F(CaptureNetns, CloseFromAnotherThread_EndsTheLiveRead) {
     EXPECT_FALSE(result);
 }
 
+// A read polled without waiting (GetOverlappedResult with bWait FALSE, as Win32 code may poll) completes once a
+// frame has arrived: a poll whose time is up still looks at the capture.
+TEST_F(CaptureNetns, PolledRead_CompletesOnceAFrameCame) {
+    Prepare(1500);
+    if (!ready_) return;
+    OpenDevice("\\Device\\NetVorel_va");
+    int sink = Sink("10.77.0.1");
+    HANDLE device = adapter_->hDevice;
+    OVERLAPPED& ov = packet_->overlapped;
+    DWORD bytes = 0;
+    ASSERT_FALSE(ReadFile(device, storage_, readLength_, &bytes, &ov));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    EXPECT_FALSE(GetOverlappedResult(device, &ov, &bytes, FALSE)) << "nothing on the wire yet";
+    std::thread sender([&] {
+        if (net_.EnterB()) Send("10.77.0.1", {100});
+    });
+    sender.join();
+    bool done = false;
+    for (auto until = Clock::now() + std::chrono::seconds(5); !done && Clock::now() < until;
+         std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+        done = GetOverlappedResult(device, &ov, &bytes, FALSE) != FALSE;
+    EXPECT_TRUE(done) << "the polls never saw the frame";
+    EXPECT_GT(bytes, 0u);
+    close(sink);
+}
+
 TEST_F(CaptureNetns, WideDevicePath_OpensTheSameInterface) {
     Prepare(1500);
     if (!ready_) return;

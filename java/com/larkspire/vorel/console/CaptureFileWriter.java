@@ -95,8 +95,8 @@ final class CaptureFileWriter implements AutoCloseable {
     private boolean stalled;       // the writer made no progress within the grace, and was stopped
     // The writer's results.
     private long writtenBytes;     // whole blocks that reached the file
-    private volatile long sentBytes;  // what the channel has taken, part-written blocks too: the writer's progress
     private long writtenFrames;    // enhanced packet blocks among them
+    private volatile long sentBytes;  // what the channel has taken, part-written blocks too: the writer's progress
     private IOException failure;   // the write error that ended the writing
     private boolean failureThrown;
     private boolean cutFailed;     // the file could not be cut back to its whole blocks

@@ -174,8 +174,21 @@ BOOL RequestOid(Adapter* pAdapter, BOOL bSet, OidRequest* pRequest) {
     }
     DWORD nRequestBytes = OID_REQUEST_HEADER_BYTES + pRequest->Length;
     DWORD nReturned = 0;
-    return DeviceIoControl(DeviceHandleOf(pAdapter), bSet ? PACKET_IOCTL_SET_OID : PACKET_IOCTL_QUERY_OID, pRequest,
-                           nRequestBytes, pRequest, nRequestBytes, &nReturned, nullptr);
+    // The device is open for overlapped I/O, so the request needs an OVERLAPPED of its own. Without one, a driver
+    // that pends the request lets DeviceIoControl return early (when a read on the handle completes), and the
+    // driver's answer would later land in a request already freed.
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) return FALSE;
+    HANDLE hDevice = DeviceHandleOf(pAdapter);
+    BOOL bResult = DeviceIoControl(hDevice, bSet ? PACKET_IOCTL_SET_OID : PACKET_IOCTL_QUERY_OID, pRequest,
+                                   nRequestBytes, pRequest, nRequestBytes, &nReturned, &overlapped);
+    if (!bResult && GetLastError() == ERROR_IO_PENDING)
+        bResult = GetOverlappedResult(hDevice, &overlapped, &nReturned, TRUE);
+    DWORD lastError = GetLastError();
+    CloseHandle(overlapped.hEvent);
+    SetLastError(lastError);
+    return bResult;
 }
 
 BOOL SetReceiveFilter(Adapter* pAdapter, DWORD filter) {

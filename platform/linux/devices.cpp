@@ -599,6 +599,8 @@ extern "C" BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LP
     if (StandInCallFailsWithLastError("DeviceIoControl")) return FALSE;
     std::shared_ptr<DeviceHandle> device = StandInFindHandleAs<DeviceHandle>(hDevice);
     if (!device) return StandInFailWith(ERROR_INVALID_HANDLE);
+    // Windows documents the call as failing unpredictably then; here it fails plainly, as ReadFile does.
+    if (device->overlapped && lpOverlapped == nullptr) return StandInFailWith(ERROR_INVALID_PARAMETER);
     const BYTE* input = static_cast<const BYTE*>(lpInBuffer);
     DWORD error = device->source->IoControl(dwIoControlCode, input, input != nullptr ? nInBufferSize : 0, nOutBufferSize);
     DWORD requestBytes = 0;

@@ -110,7 +110,9 @@ BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD
 // Devices of the stand-in answer one control: 0x80000000 with an OID request (Oid, Length, Data; 8 + Length
 // bytes) setting OID_GEN_CURRENT_PACKET_FILTER (0x0001010E) to a 4-byte filter, whose
 // NDIS_PACKET_TYPE_PROMISCUOUS bit (0x20) turns promiscuous reception on or off (off again when the device is
-// closed). Anything else fails with ERROR_INVALID_PARAMETER. The request is copied to the output buffer.
+// closed). Anything else fails with ERROR_INVALID_PARAMETER. The request is copied to the output buffer. On a
+// handle opened with FILE_FLAG_OVERLAPPED an OVERLAPPED block is required (ERROR_INVALID_PARAMETER without one);
+// the control completes at once, and its status goes into the block and its event is set.
 BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                             LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                             LPOVERLAPPED lpOverlapped);

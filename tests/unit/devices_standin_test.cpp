@@ -133,12 +133,12 @@ protected:
         CloseHandle(device_);
         StandInDevices::TearDown();
     }
-    BOOL Send(DWORD code, Bytes input, DWORD* returned, Bytes* output = nullptr) {
-        if (output == nullptr)
-            return DeviceIoControl(device_, code, input.data(), static_cast<DWORD>(input.size()), input.data(),
-                                   static_cast<DWORD>(input.size()), returned, nullptr);
+    // The device is open for overlapped I/O, so every control goes with an OVERLAPPED block (`overlapped`).
+    BOOL Send(DWORD code, Bytes input, DWORD* returned, Bytes* output = nullptr, bool overlapped = true) {
+        if (output == nullptr) output = &input;
+        OVERLAPPED ov{};
         return DeviceIoControl(device_, code, input.data(), static_cast<DWORD>(input.size()), output->data(),
-                               static_cast<DWORD>(output->size()), returned, nullptr);
+                               static_cast<DWORD>(output->size()), returned, overlapped ? &ov : nullptr);
     }
     HANDLE device_ = nullptr;
 };
@@ -182,6 +182,13 @@ INSTANTIATE_TEST_SUITE_P(
                       BadControl{"ShorterThanLength", 0x80000000u, {0x0E, 0x01, 0x01, 0x00, 4, 0, 0, 0, 0x20}},
                       BadControl{"NoHeader", 0x80000000u, {0x0E, 0x01, 0x01}}),
     [](const ::testing::TestParamInfo<BadControl>& control) { return std::string(control.param.name); });
+
+TEST_F(Control, NoOverlappedBlockOnAnOverlappedHandle_InvalidParameter) {
+    DWORD returned = 99;
+    EXPECT_FALSE(Send(0x80000000u, {0x0E, 0x01, 0x01, 0x00, 4, 0, 0, 0, 0x20, 0, 0, 0}, &returned, nullptr, false));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(StandInScriptedDevice(kDevice).promiscuous);
+}
 
 TEST_F(Control, NotADevice_InvalidHandle) {
     DWORD returned = 0;

@@ -34,9 +34,7 @@ JNIEXPORT void JNICALL Java_com_larkspire_vorel_util_NativeCollection_FreeOnExit
 JNIEXPORT jint JNICALL Java_com_larkspire_vorel_util_NativeCollection_GetFrameFromDriver(JNIEnv* env, jobject, jbyteArray frame,
                                                                                           jint maxLength) {
     return JniGuardQuiet<jint>(0, [&]() -> jint {
-        // Without an array nothing can be delivered; the frame stays for the next call.
-        LONG bufferLength = frame != nullptr ? env->GetArrayLength(frame) : -1;
-        if (bufferLength < 0 && pAdapter.load() != nullptr && pPacket.load() != nullptr) return 0;
+        LONG bufferLength = frame != nullptr ? env->GetArrayLength(frame) : -1;  // -1: no array
         ArrayTarget target{env, frame};
         return static_cast<jint>(GetFrameFromDriver(maxLength, bufferLength, CopyToJavaArray, &target));
     });

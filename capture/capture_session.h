@@ -16,5 +16,6 @@ BOOL WINAPI OnConsoleControl(DWORD controlType);
 typedef void (*FrameSink)(void* context, const BYTE* data, LONG count);
 
 // One frame: copies min(length, maxLength, bufferLength) bytes through `sink` and returns the frame's full
-// length, or 0 when delivery is stopped, released or not started.
+// length, or 0 when delivery is stopped, released or not started. A negative bufferLength (no array) takes no
+// frame and answers 0.
 LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void* context);

@@ -161,6 +161,8 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
         fflush(stdout);
         return 0;
     }
+    // No array to copy into (bufferLength < 0): nothing is delivered, and the frame stays for the next call.
+    if (bufferLength < 0) return 0;
     for (;;) {
         Outcome outcome;
         {

@@ -129,7 +129,8 @@ TEST_F(CaptureSession, Start_FailuresPrintTheirLinesAndReturnMinusOne) {
 TEST_F(CaptureSession, Delivery_FramesInOrderWithTruncationAndEmptyFrames) {
     Start(1);
     EXPECT_EQ(StandInScriptedDevice(kDevice0).readsIssued, 0u) << "nothing is read before the first delivery";
-    StandInScriptBlock(kDevice0, Block({Frame(5, 1), Frame(0, 0), Frame(300, 7), Frame(20, 9), Frame(20, 10), Frame(20, 11)}));
+    StandInScriptBlock(kDevice0, Block({Frame(5, 1), Frame(0, 0), Frame(300, 7), Frame(20, 9), Frame(20, 10), Frame(20, 11),
+                                        Frame(20, 12)}));
     Delivered d = Next();
     EXPECT_EQ(d.length, 5);
     EXPECT_EQ(d.bytes, Frame(5, 1));
@@ -139,12 +140,15 @@ TEST_F(CaptureSession, Delivery_FramesInOrderWithTruncationAndEmptyFrames) {
     Bytes firstHundred = Frame(300, 7);
     firstHundred.resize(100);
     EXPECT_EQ(d.bytes, firstHundred);
+    EXPECT_EQ(Next(65535, -1).length, 0) << "no array: no frame is taken";
     d = Next(0);
     EXPECT_EQ(d.length, 20);
     EXPECT_TRUE(d.bytes.empty()) << "a maximum of 0 copies nothing";
     d = Next(65535, 8);
     EXPECT_EQ(d.length, 20);
-    EXPECT_EQ(d.bytes.size(), 8u) << "never more than the buffer holds";
+    Bytes firstEight = Frame(20, 10);
+    firstEight.resize(8);
+    EXPECT_EQ(d.bytes, firstEight) << "never more than the buffer holds";
     d = Next(-5);
     EXPECT_EQ(d.length, 20);
     EXPECT_TRUE(d.bytes.empty()) << "a negative maximum copies nothing";

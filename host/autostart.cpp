@@ -64,14 +64,16 @@ int InstallAutostartEntry(const char* pHome, const char* pLaunch) {
     if (hKey == NULL) return 0;
     LONG nSetStatus = RegSetValueExA(hKey, kAutostartValueName, 0, REG_SZ, (const BYTE*)CommandLine,
                                      (DWORD)(std::strlen(CommandLine) + 1));
-    LONG nCloseStatus = RegCloseKey(hKey);
-    return nSetStatus != ERROR_SUCCESS && nCloseStatus != ERROR_SUCCESS ? 0 : 1;
+    RegCloseKey(hKey);
+    // The answer is the write's: a value that was not written is no autostart entry, however the close went.
+    return nSetStatus == ERROR_SUCCESS ? 1 : 0;
 }
 
 int RemoveAutostartEntry(void) {
     HKEY hKey = OpenRunKey();
     if (hKey == NULL) return 0;
     LONG nDeleteStatus = RegDeleteValueA(hKey, kAutostartValueName);
-    LONG nCloseStatus = RegCloseKey(hKey);
-    return nDeleteStatus != ERROR_SUCCESS && nCloseStatus != ERROR_SUCCESS ? 0 : 1;
+    RegCloseKey(hKey);
+    // No entry afterwards, whether this call deleted it or there was none, is success; a refused deletion is not.
+    return nDeleteStatus == ERROR_SUCCESS || nDeleteStatus == ERROR_FILE_NOT_FOUND ? 1 : 0;
 }

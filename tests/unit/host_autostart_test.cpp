@@ -179,18 +179,19 @@ TEST_F(Autostart, NonAdministrator_BothOperationsFalseAndNothingWritten) {
     }
 }
 
-TEST_F(Autostart, Answers_FalseOnlyWhenBothTheChangeAndTheCloseFail) {
+TEST_F(Autostart, Answers_FalseWhenTheChangeFailsWhateverTheClose) {
     ScopedToken kind("admin");
     struct Case {
         const char* change;  // the call that writes or deletes
-        bool changeFails;
+        DWORD changeFails;   // with this error; 0: it succeeds
         bool closeFails;
         int answer;
     } cases[] = {
-        {"RegSetValueEx", false, false, 1}, {"RegSetValueEx", true, false, 1},
-        {"RegSetValueEx", false, true, 1},  {"RegSetValueEx", true, true, 0},
-        {"RegDeleteValue", false, false, 1}, {"RegDeleteValue", true, false, 1},
-        {"RegDeleteValue", false, true, 1},  {"RegDeleteValue", true, true, 0},
+        {"RegSetValueEx", 0, false, 1}, {"RegSetValueEx", ERROR_ACCESS_DENIED, false, 0},
+        {"RegSetValueEx", 0, true, 1},  {"RegSetValueEx", ERROR_ACCESS_DENIED, true, 0},
+        {"RegDeleteValue", 0, false, 1}, {"RegDeleteValue", ERROR_ACCESS_DENIED, false, 0},
+        {"RegDeleteValue", 0, true, 1},  {"RegDeleteValue", ERROR_ACCESS_DENIED, true, 0},
+        {"RegDeleteValue", ERROR_FILE_NOT_FOUND, true, 1},  // no entry to delete: none is left
     };
     for (const Case& c : cases) {
         ASSERT_TRUE(StandInLoadRegistryText(kEmptyRegistry));
@@ -199,7 +200,7 @@ TEST_F(Autostart, Answers_FalseOnlyWhenBothTheChangeAndTheCloseFail) {
             ASSERT_EQ(InstallAutostartEntry("C:\\", "Main"), 1);
         }
         StandInClearFailures();
-        if (c.changeFails) StandInFailCall(c.change, ERROR_ACCESS_DENIED);
+        if (c.changeFails != 0) StandInFailCall(c.change, c.changeFails);
         if (c.closeFails) StandInFailCall("RegCloseKey", ERROR_INVALID_HANDLE);
         int answer = install ? InstallAutostartEntry("C:\\", "Main") : RemoveAutostartEntry();
         EXPECT_EQ(answer, c.answer) << c.change << " fails " << c.changeFails << ", close fails " << c.closeFails;

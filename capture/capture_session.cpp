@@ -103,8 +103,10 @@ void CloseCaptureSession() {
 }
 
 void PrintNotStarted(unsigned line) {
-    printf("WARNING on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_Stop():\n", line, kSourceFile);
-    printf("..pAdapter is NULL, implying the driver is NOT started.\n");
+    // Each message in one printf: a printf call is written whole, so another native's lines never come between.
+    printf("WARNING on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_Stop():\n"
+           "..pAdapter is NULL, implying the driver is NOT started.\n",
+           line, kSourceFile);
 }
 
 bool AllocateStorage() {
@@ -132,8 +134,9 @@ LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
     std::string description = chosen.wide ? ConsoleText(chosen.descriptionW, kAdapterTextUnits) : chosen.descriptionA;
     Adapter* adapter = chosen.wide ? OpenAdapterDevice(chosen.deviceNameW) : OpenAdapterDevice(chosen.deviceNameA);
     if (adapter == nullptr) {
-        printf("\n*** ERROR: could not open the Adapter: %s ***\n", description.c_str());
-        printf("\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n");
+        printf("\n*** ERROR: could not open the Adapter: %s ***\n"
+               "\nDid you remember to restart your computer after installing the Network Vorel Packet Driver?\n",
+               description.c_str());
         return -1;
     }
     pAdapter = adapter;
@@ -150,8 +153,9 @@ LONG OpenChosenAdapter(const ChosenAdapter& chosen) {
     pPacket = packet;
 
     if (!SetReceiveFilter(adapter, NDIS_PACKET_TYPE_PROMISCUOUS)) {
-        printf("WARNING:\nCould not set adapter %s in promiscuous mode\n", description.c_str());
-        printf("Network Vorel will only monitor traffic on your own host.\n");
+        printf("WARNING:\nCould not set adapter %s in promiscuous mode\n"
+               "Network Vorel will only monitor traffic on your own host.\n",
+               description.c_str());
     }
     bRunning = 1;
     return 0;

@@ -147,17 +147,18 @@ LONG GetFrameFromDriver(LONG maxLength, LONG bufferLength, FrameSink sink, void*
     Call call{nReleaseCount.load(), maxLength, bufferLength, sink, context, Phase::Top, 0};
     if (pAdapter.load() == nullptr) {
         if (CtrlCHasBegun()) return 0;
-        printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n", 802u,
-               kSourceFile);
-        printf("..pAdapter is NULL\n");
+        // Each message in one printf, written whole: another native's lines never come between its two lines.
+        printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n"
+               "..pAdapter is NULL\n",
+               802u, kSourceFile);
         fflush(stdout);
         return 0;
     }
     if (pPacket.load() == nullptr) {
         if (CtrlCHasBegun()) return 0;
-        printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_utils_NativeCollection_ReadFrameFromDriver()\n", 808u,
-               kSourceFile);
-        printf("..pPacket is NULL\n");
+        printf("ERROR on line %u of file %s: Java_com_larkspire_vorel_utils_NativeCollection_ReadFrameFromDriver()\n"
+               "..pPacket is NULL\n",
+               808u, kSourceFile);
         fflush(stdout);
         return 0;
     }

@@ -1,8 +1,8 @@
 // The capture session under concurrency (run under ThreadSanitizer in CI): stop, pause and release racing a
 // delivery loop; several threads delivering from one capture; DriverStart racing FreeOnExit; switching cards
 // while delivery calls wait; a release meeting a read as it is issued, or a holder of the delivery lock that
-// does not let go. Frames arrive once each and in order, and a release ends every call without touching freed
-// memory.
+// does not let go; two natives' messages printed at once. Frames arrive once each and in order, and a release
+// ends every call without touching freed memory.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -304,6 +304,34 @@ TEST(CaptureRace, ReleaseEndsTheCallsWaitingForAStuckHolder) {
     ::testing::internal::GetCapturedStdout();
     StandInSetAdapters(nullptr);
     StandInSetWindowsVersion(nullptr);
+}
+
+
+TEST(CaptureRace, TwoLineMessagesOfNativesAtOnceStayWhole) {
+    ::testing::internal::CaptureStdout();
+    std::thread stops([] {
+        for (int i = 0; i < 2000; ++i) DriverStop();
+    });
+    for (int i = 0; i < 2000; ++i) GetFrameFromDriver(4, 4, LogFrame, nullptr);
+    stops.join();
+    std::string output = ::testing::internal::GetCapturedStdout();
+    const std::string stop = "WARNING on line 755 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_Stop():\n"
+                             "..pAdapter is NULL, implying the driver is NOT started.\n";
+    const std::string delivery =
+        "ERROR on line 802 of file tamsil: Java_com_larkspire_vorel_util_NativeCollection_ReadFrameFromDriver()\n"
+        "..pAdapter is NULL\n";
+    size_t stopsSeen = 0, deliveriesSeen = 0;
+    for (size_t at = 0; at < output.size();) {
+        if (output.compare(at, stop.size(), stop) == 0) {
+            at += stop.size(), ++stopsSeen;
+        } else if (output.compare(at, delivery.size(), delivery) == 0) {
+            at += delivery.size(), ++deliveriesSeen;
+        } else {
+            FAIL() << "a message was split at byte " << at << ":\n" << output.substr(at, 200);
+        }
+    }
+    EXPECT_EQ(stopsSeen, 2000u);
+    EXPECT_EQ(deliveriesSeen, 2000u);
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 
 std::mutex versionLock;
-std::string versionOverride;
+// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+std::string& versionOverride = *new std::string;
 bool versionOverridden = false;
 
 // Build numbers of the releases the system knows, for a plausible high word.

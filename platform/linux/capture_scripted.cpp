@@ -36,7 +36,8 @@ struct Script {
 
 std::mutex scriptsLock;
 std::map<std::string, std::shared_ptr<Script>>& Scripts() {
-    static std::map<std::string, std::shared_ptr<Script>> scripts;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& scripts = *new std::map<std::string, std::shared_ptr<Script>>;
     return scripts;
 }
 

@@ -141,14 +141,16 @@ struct Devices {
 };
 
 Devices& Dev() {
-    static Devices devices;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static Devices& devices = *new Devices;
     return devices;
 }
 
 // Reads waiting to complete, by their OVERLAPPED block (the key GetOverlappedResult has).
 std::mutex pendingLock;
 std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>>& PendingReads() {
-    static std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>> reads;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& reads = *new std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>>;
     return reads;
 }
 

@@ -22,7 +22,8 @@ namespace {
 
 std::mutex dialogsLock;
 std::vector<StandInDialog>& Shown() {
-    static std::vector<StandInDialog> shown;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& shown = *new std::vector<StandInDialog>;
     return shown;
 }
 size_t scriptPosition = 0;

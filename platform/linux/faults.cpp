@@ -45,7 +45,8 @@ std::map<std::string, PlannedFailure> FailuresFromEnvironment() {
 }
 
 std::map<std::string, PlannedFailure>& Failures() {
-    static std::map<std::string, PlannedFailure> failures = FailuresFromEnvironment();
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& failures = *new std::map<std::string, PlannedFailure>(FailuresFromEnvironment());
     return failures;
 }
 

@@ -24,7 +24,8 @@ struct HandleTable {
 };
 
 HandleTable& Table() {
-    static HandleTable table;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static HandleTable& table = *new HandleTable;
     return table;
 }
 
@@ -37,7 +38,8 @@ struct HandleKind {
 std::mutex kindsLock;
 std::vector<HandleKind>& Kinds() {
     // Access tokens (security.cpp) keep their own handles.
-    static std::vector<HandleKind> kinds{{"token", StandInCloseTokenHandle, nullptr}};
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& kinds = *new std::vector<HandleKind>{{"token", StandInCloseTokenHandle, nullptr}};
     return kinds;
 }
 

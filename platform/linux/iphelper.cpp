@@ -40,7 +40,8 @@ struct AdapterEntry {
 
 std::mutex overrideLock;
 bool adaptersOverridden = false;
-std::string adaptersOverride;
+// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+std::string& adaptersOverride = *new std::string;
 std::function<void(const std::string&)> callObserver;
 
 void ObserveCall(const char* call) {

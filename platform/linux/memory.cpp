@@ -22,7 +22,8 @@ constexpr size_t kDataOffset = offsetof(BlockHeader, data);
 
 std::mutex heapLock;
 std::unordered_set<BlockHeader*>& LiveBlocks() {
-    static std::unordered_set<BlockHeader*> blocks;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& blocks = *new std::unordered_set<BlockHeader*>;
     return blocks;
 }
 

@@ -186,7 +186,8 @@ LONG RemoveComponent(const ComponentRecord& component) {
 
 std::mutex holderLock;
 bool heldInProcess = false;
-std::u16string inProcessHolder;
+// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+std::u16string& inProcessHolder = *new std::u16string;
 
 std::string LockFilePath() {
     const char* registry = std::getenv("TAMSIL_REGISTRY");

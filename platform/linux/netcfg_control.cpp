@@ -95,7 +95,8 @@ struct Controls {
 };
 
 Controls& Ctl() {
-    static Controls controls;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static Controls& controls = *new Controls;
     return controls;
 }
 

@@ -45,7 +45,8 @@ struct Registry {
 };
 
 Registry& Reg() {
-    static Registry registry;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static Registry& registry = *new Registry;
     return registry;
 }
 

@@ -101,7 +101,8 @@ struct Security {
 };
 
 Security& Sec() {
-    static Security security;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static Security& security = *new Security;
     return security;
 }
 

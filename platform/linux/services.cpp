@@ -53,7 +53,8 @@ struct ScObject {
 
 std::mutex scmLock;  // guards the handle table and orders the read-change-write of a service's values
 std::map<SC_HANDLE, std::unique_ptr<ScObject>>& Objects() {
-    static std::map<SC_HANDLE, std::unique_ptr<ScObject>> objects;
+    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
+    static auto& objects = *new std::map<SC_HANDLE, std::unique_ptr<ScObject>>;
     return objects;
 }
 

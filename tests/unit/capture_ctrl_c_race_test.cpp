@@ -1,6 +1,7 @@
 // Ctrl+C racing a delivery loop (run under ThreadSanitizer in CI). The console event reaches the handler on
 // the stand-in's dispatch thread while another thread is taking frames, is held by a pause, waits on the
-// driver, while yet another thread switches cards back and forth, or calls FreeOnExit at the same moment: the
+// driver, while yet another thread switches cards back and forth (and one more runs the administrator test), or
+// calls FreeOnExit at the same moment: the
 // handler releases the session and ends the process with 0; the delivery call ends with 0, each card's frames
 // came once each and in order, and every device is closed. A caller that goes on calling without a pause after
 // the release (as Java threads do until the process has ended) gets 0 at once, and nothing is printed.
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "adapters/process_end.h"
+#include "host/admin_test.h"
 #include "capture/capture_session.h"
 #include "linux/testing.h"
 #include "support/storage_blocks.h"
@@ -41,7 +43,6 @@ std::atomic<int> delivered{0};
 std::atomic<bool> outOfOrder{false};
 std::atomic<bool> deliveryEnded{false};
 
-std::atomic<bool> starting{false};
 std::atomic<bool> callingOn{false};
 std::atomic<long> callsAfterRelease{0};
 int capturedOutput = -1;  // standard output of the child, for the CallingOn case
@@ -70,9 +71,7 @@ void CheckAtExit() {
         Fail("a device was left open");
     if (callingOn.load()) CheckQuietAfterRelease();
     // The thread that switches cards may be anywhere in a start (the adapter choice runs without the lock the
-    // handler keeps): end the process here, as Windows stops the other threads before a library's state goes,
-    // rather than tear the stand-in down under it.
-    if (starting.load()) _exit(0);
+    // handler keeps) while exit goes on: the stand-in's state must outlive it.
 }
 
 // The death test's child: a capture thread takes frames until the handler ends the process.
@@ -117,14 +116,17 @@ void CheckAtExit() {
         }
         deliveryEnded = true;
     }).detach();
-    starting = moment == Moment::Starting;
-    if (moment == Moment::Starting)
+    if (moment == Moment::Starting) {
         std::thread([] {
             for (int i = 0;; ++i) {
                 DriverStart(1 + i % 2);
                 Sleep(1);
             }
         }).detach();
+        std::thread([] {  // another native that uses the system (tokens, the security objects) without a pause
+            for (;;) AdministratorTest();
+        }).detach();
+    }
 
     // Far enough into the capture for the moment asked for; the last block is then in hand or used up.
     int enough = moment == Moment::Delivering ? 200 : kFramesPerBlock;

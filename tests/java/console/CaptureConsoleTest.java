@@ -61,7 +61,8 @@ public final class CaptureConsoleTest {
         String[][] bad = {
                 {"0"}, {"1", "2"}, {"99999999999"}, {"--frames"}, {"--frames", "0"}, {"--frames", "x"}, {"--frames=-3"},
                 {"--seconds"}, {"--seconds", "-1"}, {"--seconds", "0"}, {"--seconds", "NaN"}, {"--seconds", "Infinity"},
-                {"--seconds", "1e12"}, {"--bogus"}, {"eth0"}, {"--list=yes"},
+                {"--seconds", "1e12"}, {"--seconds", "5d"}, {"--seconds", "0x1p1"}, {"--seconds", " 3"}, {"--bogus"},
+                {"eth0"}, {"--list=yes"},
                 {"--write"}, {"--write="}, {"--replay"}, {"--force"}, {"--force=yes", "--write", "x"},
                 {"--write", "a", "--write=b"}, {"--frames", "1", "--frames", "1"}, {"-h", "--help"},
                 {"--list", "--frames", "3"}, {"--list", "--write", "x"}, {"--list", "--seconds", "1"},

@@ -201,12 +201,11 @@ record ConsoleOptions(boolean help, boolean list, OptionalInt card, OptionalLong
     }
 
     private static Duration parseSeconds(String text) {
-        double seconds;
-        try {
-            seconds = Double.parseDouble(text);
-        } catch (NumberFormatException e) {
-            throw new IllegalArgumentException("--seconds needs a number, not " + text, e);
+        // Plain decimals only: Java's own syntax would also take "5d", "2f", hex and blanks.
+        if (!text.matches("[0-9]+(\\.[0-9]*)?|\\.[0-9]+")) {
+            throw new IllegalArgumentException("--seconds needs a number, not " + text);
         }
+        double seconds = Double.parseDouble(text);
         // At least a millisecond, at most a year: beyond that the limit is a typing error.
         if (!(seconds >= 0.001 && seconds <= 365.0 * 24 * 3600)) {
             throw new IllegalArgumentException("--seconds needs a number from 0.001 to 31536000, not " + text);

@@ -178,6 +178,13 @@ TEST_F(CaptureConsole, BadFiles_OneClearLineAndNothingOverwritten) {
     processrunner::Result r = RunConsole({"--write", existing, "--force", "--frames", "5", "1"}, {});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(capturefiles::ReadCapture(existing, &error).size(), 5u) << "--force replaced it: " << error;
+
+    // Quitting the adapter dialogue ends the process inside the library: no empty file may be left behind.
+    processrunner::Options quit;
+    quit.input = "0\n";
+    r = RunConsole({"--write", directory + "/quit.pcapng", "-1"}, quit);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(access((directory + "/quit.pcapng").c_str(), F_OK), 0) << "the file is still there";
 }
 
 TEST_F(CaptureConsole, CtrlC_DuringWriteAndReplay_LeavesAReadableFileWithEveryFrame) {

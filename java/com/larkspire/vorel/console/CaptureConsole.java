@@ -178,18 +178,22 @@ public final class CaptureConsole {
             }
         }
         CaptureFileWriter writer = null;
-        if (options.write().isPresent()) {
-            Path file = options.write().get();
+        Path file = options.write().orElse(null);
+        // A new file is created only once the capture has started: quitting the library's adapter dialogue, or
+        // Ctrl+C in it, ends the process there and would leave it empty. Until then a trial says whether it can be.
+        boolean createLater = file != null && CaptureFileWriter.createsFile(file, options.force());
+        if (file != null) {
             if (CaptureFileWriter.isFifo(file)) {
                 System.err.println("CaptureConsole: " + file + " is a pipe: waiting for a reader to open it");
             }
             try {
-                writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
-            } catch (FileAlreadyExistsException e) {
-                System.err.println("CaptureConsole: " + file + " exists; --force overwrites it");
-                return 2;
+                if (createLater) {
+                    CaptureFileWriter.tryCreate(file);
+                } else {
+                    writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
+                }
             } catch (IOException e) {
-                System.err.println("CaptureConsole: cannot create " + file + ": " + reason(e));
+                System.err.println(createError(file, e));
                 return 2;
             }
         }
@@ -201,9 +205,18 @@ public final class CaptureConsole {
             abandon(writer);
             return 1;
         }
+        if (createLater) {
+            try {
+                writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
+            } catch (IOException e) {
+                System.err.println(createError(file, e));
+                library.FreeOnExit();
+                return 2;
+            }
+        }
         int chosen = library.GetCardNumber();
         out.println("Capturing on " + chosenCard() + limits(options) + ". Ctrl+C ends it.");
-        options.replay().ifPresent(file -> out.println("Replaying " + file + " as that card."));
+        options.replay().ifPresent(replayed -> out.println("Replaying " + replayed + " as that card."));
         CaptureSession session = CaptureSession.over(library);
         // From here a signal ends the run as a limit does, and the file is closed whole. Ctrl+C stays the library's
         // unless frames are being saved.
@@ -375,6 +388,11 @@ public final class CaptureConsole {
     }
 
     /** The cause of a file error as the user reads it: "permission denied", "No space left on device". */
+    private static String createError(Path file, IOException e) {
+        return e instanceof FileAlreadyExistsException ? "CaptureConsole: " + file + " exists; --force overwrites it"
+                : "CaptureConsole: cannot create " + file + ": " + reason(e);
+    }
+
     static String reason(IOException e) {
         String text = e.getMessage();
         if (e instanceof FileSystemException fs && fs.getReason() != null) {

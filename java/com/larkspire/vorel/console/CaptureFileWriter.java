@@ -141,6 +141,16 @@ final class CaptureFileWriter implements AutoCloseable {
                 true, false);
     }
 
+    /** Whether {@link #open} would create {@code path} as a new file. */
+    static boolean createsFile(Path path, boolean force) {
+        return !path.toString().equals(STANDARD_OUTPUT) && !isFifo(path) && !(force && Files.exists(path));
+    }
+
+    /** Creates {@code path} and removes it again: fails as {@link #open} would, and leaves nothing behind. */
+    static void tryCreate(Path path) throws IOException {
+        Files.delete(Files.createFile(path));
+    }
+
     /** Whether {@code path} is a FIFO, whose open waits for a reader. */
     static boolean isFifo(Path path) {
         try {

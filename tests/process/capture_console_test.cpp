@@ -238,6 +238,30 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     EXPECT_GT(held, 0u);
     ASSERT_EQ(records.size(), held);
     for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
+
+    // --write - with standard output appended to a file on the full disk: cut back as a file is, after what the
+    // file held before.
+    ASSERT_EQ(unlink(saved.c_str()), 0);
+    std::string appended = disk + "/appended.pcapng";
+    const Bytes before = {'k', 'e', 'e', 'p', '\n'};
+    capturefiles::WriteBytes(appended, before);
+    capturefiles::WriteBytes(filler, Bytes(900000));
+    processrunner::Options toFile;
+    toFile.appendOutputTo = appended;
+    r = RunConsole({"--replay", fixture, "--seconds", "4", "--write", "-"}, toFile, false);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    const std::string said = "CaptureConsole: cannot write standard output: No space left on device; the file holds the first ";
+    size_t at = r.err.find(said);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(std::sscanf(r.err.c_str() + at + said.size(), "%u frames\n", &held), 1) << r.err;
+    Bytes bytes = capturefiles::ReadBytes(appended);
+    ASSERT_GE(bytes.size(), before.size());
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 5), before) << "what the file held stays";
+    capturefiles::WriteBytes(directory + "/appended.pcapng", Bytes(bytes.begin() + 5, bytes.end()));
+    records = ReadWith("tshark", directory + "/appended.pcapng", directory + "/tshark-appended.pcap");
+    EXPECT_GT(held, 0u);
+    ASSERT_EQ(records.size(), held);
+    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
 }
 
 // Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came,

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ inline Bytes PcapngBytes(const std::vector<Bytes>& frames) {
 
 inline void WriteBytes(const std::string& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline void WritePcapng(const std::string& path, const std::vector<Bytes>& frames) { WriteBytes(path, PcapngBytes(frames)); }

@@ -40,6 +40,7 @@ struct Options {
     bool interruptGroup = false;             // ... and so does its whole process group, as a terminal's Ctrl+C
     int interruptSignal = SIGINT;            // ... or this signal instead
     bool closeOutput = false;                // the child starts with its standard output closed
+    std::string appendOutputTo;              // the child's standard output appends to this file (created if need be)
 };
 
 inline long long NowMs() {
@@ -86,6 +87,8 @@ inline Child Spawn(const std::vector<std::string>& argv, const Options& options 
     posix_spawn_file_actions_adddup2(&actions, in[0], 0);
     if (options.closeOutput)
         posix_spawn_file_actions_addclose(&actions, 1);
+    else if (!options.appendOutputTo.empty())
+        posix_spawn_file_actions_addopen(&actions, 1, options.appendOutputTo.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
     else
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);

@@ -159,7 +159,7 @@ public final class CaptureFilesTest {
         // Ten frames of 1,514 bytes onto a disk with 5,000 bytes left: the write that fills it is cut short.
         Path file = dir.resolve("full.pcapng");
         FillingDisk disk = new FillingDisk(5000);
-        CaptureFileWriter writer = new CaptureFileWriter(file, disk.create(file), true, false);
+        CaptureFileWriter writer = new CaptureFileWriter(file, disk.create(file), true, false, 0);
         byte[] frame = new byte[1514];
         IOException error = null;
         try {
@@ -197,7 +197,7 @@ public final class CaptureFilesTest {
 
         // Full from the start (the headers cut short): the file this run created goes.
         Path empty = dir.resolve("empty.pcapng");
-        CaptureFileWriter none = new CaptureFileWriter(empty, new FillingDisk(50).create(empty), true, false);
+        CaptureFileWriter none = new CaptureFileWriter(empty, new FillingDisk(50).create(empty), true, false, 0);
         try {
             none.begin("card 1", "Adapter");
             checks.isTrue("no room: the headers fail", false, "written");
@@ -211,7 +211,7 @@ public final class CaptureFilesTest {
         Path late = dir.resolve("late.pcapng");
         FillingDisk nfs = new FillingDisk(Long.MAX_VALUE);
         nfs.closeFails = true;
-        CaptureFileWriter closing = new CaptureFileWriter(late, nfs.create(late), true, false);
+        CaptureFileWriter closing = new CaptureFileWriter(late, nfs.create(late), true, false, 0);
         String closeError = null;
         try {
             closing.begin("card 1", "Adapter");
@@ -226,7 +226,7 @@ public final class CaptureFilesTest {
 
         // A pipe: each frame goes out as it comes, for the reader.
         Path piped = dir.resolve("piped.pcapng");
-        try (CaptureFileWriter live = new CaptureFileWriter(piped, new FillingDisk(Long.MAX_VALUE).create(piped), false, true)) {
+        try (CaptureFileWriter live = new CaptureFileWriter(piped, new FillingDisk(Long.MAX_VALUE).create(piped), false, true, 0)) {
             live.begin("card 1", "Adapter");
             long before = Files.size(piped);
             live.frame(frame, 60, 60, Instant.EPOCH);

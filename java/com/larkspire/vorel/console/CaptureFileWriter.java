@@ -32,7 +32,8 @@ import java.util.concurrent.TimeUnit;
  *
  * <p>The file is opened before the capture starts, so that a file that cannot be written is refused before
  * anything else happens; an existing file is only replaced with {@code force}, and then only once {@link #begin}
- * writes the headers. A pipe (a FIFO, or standard output) is written as a stream: nothing is truncated.
+ * writes the headers. A pipe (a FIFO, or standard output that cannot seek) is written as a stream: nothing is
+ * truncated. Standard output sent to a file is cut back as a file is, but never below what it held before.
  *
  * <p>The first write error ends the writing: the file is cut back to its last whole block, so that it holds only
  * whole frames, and nothing is written after it (a write that failed half-way is not tried again, which would
@@ -80,6 +81,7 @@ final class CaptureFileWriter implements AutoCloseable {
     private final SeekableByteChannel channel;
     private final boolean created;
     private final boolean stream;
+    private final long base;       // where this run's bytes begin in the file
     // The capture thread's side, under this object's lock.
     private ByteBuffer chunk = newChunk(CHUNK_BYTES);
     private int chunkFrames;
@@ -105,12 +107,16 @@ final class CaptureFileWriter implements AutoCloseable {
     private boolean begun;
     private boolean closed;
 
-    /** A writer onto {@code channel}, which {@code created} says this run made; {@code stream} for a pipe. */
-    CaptureFileWriter(Path path, SeekableByteChannel channel, boolean created, boolean stream) {
+    /**
+     * A writer onto {@code channel}, which {@code created} says this run made; {@code stream} for a pipe; the run's
+     * bytes go after the first {@code base}.
+     */
+    CaptureFileWriter(Path path, SeekableByteChannel channel, boolean created, boolean stream, long base) {
         this.path = path;
         this.channel = channel;
         this.created = created;
         this.stream = stream;
+        this.base = base;
     }
 
     /**
@@ -125,20 +131,27 @@ final class CaptureFileWriter implements AutoCloseable {
             if (standardOutput == null) {
                 throw new IOException("standard output is not given to this JVM");
             }
-            return new CaptureFileWriter(path, new FileOutputStream(standardOutput).getChannel(), false, true);
+            FileChannel out = new FileOutputStream(standardOutput).getChannel();
+            // A file keeps what it held (">>" appends, and its position is 0 until the first write); a pipe, a
+            // socket or a terminal cannot seek, and is a stream.
+            try {
+                return new CaptureFileWriter(path, out, false, false, Math.max(out.position(), out.size()));
+            } catch (IOException e) {
+                return new CaptureFileWriter(path, out, false, true, 0);
+            }
         }
         if (isFifo(path)) {
-            return new CaptureFileWriter(path, FileChannel.open(path, StandardOpenOption.WRITE), false, true);
+            return new CaptureFileWriter(path, FileChannel.open(path, StandardOpenOption.WRITE), false, true, 0);
         }
         if (force && Files.exists(path)) {
             if (Files.isDirectory(path)) {
                 throw new IOException("it is a directory");
             }
             return new CaptureFileWriter(path, FileChannel.open(path, StandardOpenOption.WRITE), false,
-                    !Files.isRegularFile(path));
+                    !Files.isRegularFile(path), 0);
         }
         return new CaptureFileWriter(path, FileChannel.open(path, StandardOpenOption.WRITE, StandardOpenOption.CREATE_NEW),
-                true, false);
+                true, false, 0);
     }
 
     /** Whether {@link #open} would create {@code path} as a new file. */
@@ -176,7 +189,7 @@ final class CaptureFileWriter implements AutoCloseable {
     synchronized void begin(String interfaceName, String interfaceDescription) throws IOException {
         if (!stream) {
             try {
-                channel.truncate(0);
+                channel.truncate(base);
             } catch (IOException e) {
                 failure = e;
                 throw e;
@@ -528,7 +541,7 @@ final class CaptureFileWriter implements AutoCloseable {
                 Files.deleteIfExists(path);
                 removed = true;
             } else {
-                channel.truncate(writtenBytes);
+                channel.truncate(base + writtenBytes);
             }
         } catch (IOException e) {
             cutFailed = true;

@@ -54,8 +54,12 @@ public final class CaptureConsole {
     /** What ends the run from outside (a signal, the first JVM's end): the release once a capture runs. */
     private static final AtomicReference<Runnable> END = new AtomicReference<>(() -> Runtime.getRuntime().halt(1));
 
+    /** How long the capture's lines may go without progress at the end before the output counts as stuck. */
+    private static final long OUTPUT_GRACE_MS = 2_000;
+
     private final NativeCollection library;
     private final PrintStream out;
+    private boolean outputStuck;  // lines are left that the output did not take: writing to it would wait too
 
     private CaptureConsole(NativeCollection library, PrintStream out) {
         this.library = library;
@@ -133,7 +137,9 @@ public final class CaptureConsole {
             System.err.println("CaptureConsole: the tamsil library lacks a native method: " + e.getMessage());
             status = 1;
         }
-        System.out.flush();
+        if (!console.outputStuck) {
+            System.out.flush();
+        }
         if (status != 0) {
             System.exit(status);
         }
@@ -237,6 +243,7 @@ public final class CaptureConsole {
             startHandingOver(writer, session);
         }
         out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
+        LinePrinter lines = new LinePrinter(out);
         if (options.hasTimeLimit()) {
             session.releaseAfter(options.maxTime());
         }
@@ -272,7 +279,7 @@ public final class CaptureConsole {
                     break;
                 }
             }
-            out.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
+            lines.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
         if (writer != null) {
@@ -291,8 +298,19 @@ public final class CaptureConsole {
             }
         }
         double seconds = (System.nanoTime() - startNanos) / 1e9;
-        out.printf(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s%n",
-                frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds);
+        long dropped = lines.dropped();
+        if (dropped > 0) {
+            lines.println("CaptureConsole: " + (dropped == 1 ? "1 frame line was" : dropped + " frame lines were")
+                    + " not shown: the output did not take them as fast as they came");
+        }
+        lines.println(String.format(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s",
+                frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds));
+        try {
+            outputStuck = !lines.finish(OUTPUT_GRACE_MS);
+        } catch (InterruptedException e) {
+            outputStuck = true;
+            Thread.currentThread().interrupt();
+        }
         return status;
     }
 

@@ -387,19 +387,19 @@ TEST_F(CaptureConsole, EndedBySignal_EveryFramePrintedIsInAWholeFileAndTheSecond
 }
 
 TEST_F(CaptureConsole, Pipes_AnOutputThatIsNotReadDoesNotHoldUpTheCapture) {
-    // 20,000 frame lines: far more than the pipe and the console's queue of lines hold, and nobody reads them.
+    // 70,000 frame lines: more than the pipe and the console's queue of lines hold, and nobody reads them.
     std::string fixture = directory + "/many.pcap", lines = directory + "/lines", saved = directory + "/all.pcapng";
-    WriteCapture(fixture, 20000);
+    WriteCapture(fixture, 70000);
     ASSERT_EQ(mkfifo(lines.c_str(), 0600), 0);
     int reader = open(lines.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
     processrunner::Options stuck;
     stuck.appendOutputTo = lines;
-    processrunner::Result r = RunConsole({"--replay", fixture, "--frames", "20000", "--write", saved}, stuck, false);
+    processrunner::Result r = RunConsole({"--replay", fixture, "--frames", "70000", "--write", saved}, stuck, false);
     close(reader);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string error;
-    EXPECT_EQ(capturefiles::ReadCapture(saved, &error).size(), 20000u) << error;
+    EXPECT_EQ(capturefiles::ReadCapture(saved, &error).size(), 70000u) << error;
 }
 
 TEST_F(CaptureConsole, WriteToStandardOutput_ClosedIsRefusedAndNothingIsWritten) {

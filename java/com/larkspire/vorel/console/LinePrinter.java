@@ -12,7 +12,7 @@ import java.util.concurrent.atomic.AtomicLong;
  * dropped and counted; at the end the lines have as long as they make progress to go out.
  */
 final class LinePrinter {
-    private static final int QUEUE_LINES = 8192;
+    private static final int QUEUE_LINES = 65_536;  // about 6 MB of lines
 
     private final PrintStream out;
     private final BlockingQueue<String> queue = new ArrayBlockingQueue<>(QUEUE_LINES);

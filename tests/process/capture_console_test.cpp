@@ -265,21 +265,25 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
 }
 
 // Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came,
-// the stream ended or 30 s passed, resting `paceMs` after each read of at most 4 KiB; then goes away.
-void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received, int paceMs) {
+// the stream ended or 30 s passed, resting `paceMs` after each read of at most 4 KiB; then goes away, leaving what
+// came in `copy` if given.
+void ReadFifoThenGo(const std::string& fifo, size_t bytes, size_t* received, int paceMs, const std::string& copy) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     int fd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
     if (fd < 0) return;
     char chunk[4096];
+    Bytes kept;  // what came, for `copy`
     for (long long deadline = processrunner::NowMs() + 30000; *received < bytes && processrunner::NowMs() < deadline;) {
         pollfd in{fd, POLLIN, 0};
         if (poll(&in, 1, 100) <= 0) continue;
         ssize_t n = read(fd, chunk, std::min(sizeof chunk, bytes - *received));
         if (n == 0 && *received > 0) break;
         if (n > 0) *received += static_cast<size_t>(n);
+        if (n > 0 && !copy.empty()) kept.insert(kept.end(), chunk, chunk + n);
         if (n > 0 && paceMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(paceMs));
     }
     close(fd);
+    if (!copy.empty()) capturefiles::WriteBytes(copy, kept);
 }
 
 TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGoesEndsIt) {
@@ -297,7 +301,7 @@ TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGo
     ASSERT_TRUE(capturefiles::WritePcap(fixture, FullSizeFrames(2000)));
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     size_t received = 0;
-    std::thread reader(ReadFifoThenGo, fifo, 65536, &received, 0);
+    std::thread reader(ReadFifoThenGo, fifo, 65536, &received, 0, "");
     r = RunConsole({"--replay", fixture, "--write", fifo}, {}, false);
     reader.join();
     EXPECT_EQ(received, 65536u);
@@ -311,7 +315,7 @@ TEST_F(CaptureConsole, Pipes_StandardOutputCarriesOnlyTheCaptureAndAReaderThatGo
     std::string slow = directory + "/slow";
     ASSERT_EQ(mkfifo(slow.c_str(), 0600), 0);
     received = 0;
-    std::thread slowReader(ReadFifoThenGo, slow, SIZE_MAX, &received, 100);
+    std::thread slowReader(ReadFifoThenGo, slow, SIZE_MAX, &received, 100, "");
     r = RunConsole({"--replay", fixture, "--write", slow, "--frames", "150"}, {}, false);
     slowReader.join();
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -400,6 +404,27 @@ TEST_F(CaptureConsole, Pipes_AnOutputThatIsNotReadDoesNotHoldUpTheCapture) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     std::string error;
     EXPECT_EQ(capturefiles::ReadCapture(saved, &error).size(), 70000u) << error;
+}
+
+TEST_F(CaptureConsole, EndedBySignal_AReaderSlowerThanTheEndLimitStillGetsEveryFramePrinted) {
+    // 600 KB waiting for a FIFO read at about 200 KB/s when SIGTERM comes: the close takes some 3 s, three times the
+    // end limit (1 s here), yet it makes progress, so neither JVM cuts it off.
+    std::string fifo = directory + "/slow", fixture = directory + "/400.pcap";
+    ASSERT_TRUE(capturefiles::WritePcap(fixture, FullSizeFrames(400)));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string copy = directory + "/received.pcapng";
+    size_t received = 0;
+    std::thread reader([&] { ReadFifoThenGo(fifo, SIZE_MAX, &received, 20, copy); });
+    processrunner::Options options;
+    options.env["JAVA_TOOL_OPTIONS"] = "-Dcom.larkspire.vorel.console.endLimitMs=1000";
+    options.interruptWhenOutputHas = "\n    400 ";
+    options.interruptSignal = SIGTERM;
+    processrunner::Result r = RunConsole({"--replay", fixture, "--write", fifo, "1"}, options, false);
+    reader.join();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::vector<unsigned> numbers = FrameNumbers(ReadWith("tshark", copy, directory + "/tshark.pcap"));
+    EXPECT_EQ(numbers.size(), FrameLines(r.out)) << "the frames printed, whole";
+    EXPECT_EQ(numbers.size(), 400u);
 }
 
 TEST_F(CaptureConsole, WriteToStandardOutput_ClosedIsRefusedAndNothingIsWritten) {

@@ -46,10 +46,13 @@ public final class CaptureConsole {
     /** How often a second JVM looks whether the first one is still there. */
     private static final long PARENT_WATCH_MS = 200;
     /**
-     * How long a run told to end may take before the JVM ends without it: enough for the writer to drain its queue
-     * (32 MiB) onto a slow disk that still makes progress.
+     * How long a run told to end may take to leave its capture loop before the JVM ends without it. What follows
+     * (the writer's close, the last lines) waits only while it makes progress, and no fixed limit cuts it off.
      */
-    private static final long END_LIMIT_MS = 60_000;
+    private static final long END_LIMIT_MS = Long.getLong("com.larkspire.vorel.console.endLimitMs", 60_000);
+    private static final Object END_LOCK = new Object();
+    private static Thread endLimit;        // under END_LOCK
+    private static boolean closing;        // under END_LOCK: the capture loop has ended
 
     /** What ends the run from outside (a signal, the first JVM's end): the release once a capture runs. */
     private static final AtomicReference<Runnable> END = new AtomicReference<>(() -> Runtime.getRuntime().halt(1));
@@ -282,6 +285,7 @@ public final class CaptureConsole {
             lines.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
+        closing();
         if (writer != null) {
             try {
                 writer.close();
@@ -314,8 +318,31 @@ public final class CaptureConsole {
         return status;
     }
 
-    /** Ends the run from outside: a signal, or the first JVM's end. The JVM ends anyway after a while. */
+    /**
+     * Ends the run from outside: a signal, or the first JVM's end. The JVM ends anyway if the capture loop has not
+     * ended within the limit.
+     */
     private static void endRun() {
+        synchronized (END_LOCK) {
+            if (!closing && endLimit == null) {
+                endLimit = endLimitThread();
+                endLimit.start();
+            }
+        }
+        END.get().run();
+    }
+
+    /** The capture loop has ended: the end's limit is no longer needed, and would cut the close off mid-block. */
+    private static void closing() {
+        synchronized (END_LOCK) {
+            closing = true;
+            if (endLimit != null) {
+                endLimit.interrupt();
+            }
+        }
+    }
+
+    private static Thread endLimitThread() {
         Thread limit = new Thread(() -> {
             try {
                 Thread.sleep(END_LIMIT_MS);
@@ -326,8 +353,7 @@ public final class CaptureConsole {
             Runtime.getRuntime().halt(1);
         }, "capture-end-limit");
         limit.setDaemon(true);
-        limit.start();
-        END.get().run();
+        return limit;
     }
 
     /**

@@ -7,6 +7,7 @@ import java.lang.reflect.Field;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
+import java.time.Duration;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Optional;
@@ -42,8 +43,9 @@ final class SecondConsole {
     /** Where the second JVM finds the first one's standard output. */
     static final int STANDARD_OUTPUT_DESCRIPTOR = 3;
 
-    /** How long this JVM waits for the second one after passing a signal on. */
+    /** How long this JVM waits for the second one after passing a signal on, while the second one does nothing. */
     private static final long END_WAIT_SECONDS = 30;
+    private static final long END_WATCH_MS = 1_000;
 
     private static final Pattern FLAGS = Pattern.compile("(?m)^flags:\\s*([0-7]+)$");
     private static final int O_ACCMODE = 3;
@@ -153,7 +155,7 @@ final class SecondConsole {
             child.destroy();
             Thread deadline = new Thread(() -> {
                 try {
-                    if (!child.waitFor(END_WAIT_SECONDS, TimeUnit.SECONDS)) {
+                    if (!waitWhileBusy(child)) {
                         child.destroyForcibly();
                     }
                 } catch (InterruptedException e) {
@@ -168,6 +170,27 @@ final class SecondConsole {
         }
         Runtime.getRuntime().addShutdownHook(new Thread(() -> endWith(child), "second-console-end"));
         return child.waitFor();
+    }
+
+    /**
+     * Waits for the second JVM to end for as long as it keeps using the processor (its writer may have a slow
+     * reader to serve, and bounds that wait itself), and for {@link #END_WAIT_SECONDS} while it does not.
+     * Answers whether it ended.
+     */
+    private static boolean waitWhileBusy(Process child) throws InterruptedException {
+        long idleLimit = TimeUnit.SECONDS.toMillis(END_WAIT_SECONDS);
+        Duration used = Duration.ZERO;
+        long idleSince = System.nanoTime();
+        while (!child.waitFor(END_WATCH_MS, TimeUnit.MILLISECONDS)) {
+            Duration now = child.info().totalCpuDuration().orElse(Duration.ZERO);
+            if (now.compareTo(used) > 0) {
+                used = now;
+                idleSince = System.nanoTime();
+            } else if (System.nanoTime() - idleSince > TimeUnit.MILLISECONDS.toNanos(idleLimit)) {
+                return false;
+            }
+        }
+        return true;
     }
 
     /** At this JVM's end by any other way: the second one ends too, and its exit code is this one's. */

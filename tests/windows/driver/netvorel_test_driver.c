@@ -1,8 +1,8 @@
 // A packet driver for the Wine tests: it keeps the driver's side of the library's contract without a network.
 // One device object per entry of its service's Linkage\Export (read as it starts). On those devices: the OID
-// request is recorded and answered with success; reads take what the test queued on the control device, in
-// order, and pend (cancellable) while nothing is queued. Wine sends no IRP_MJ_CLEANUP and closes a file with
-// its reads still pending, so close ends them too.
+// request is recorded and answered with success (or held back until the test completes it); reads take what the
+// test queued on the control device, in order, and pend (cancellable) while nothing is queued. Wine sends no
+// IRP_MJ_CLEANUP and closes a file with its reads still pending, so close ends them (and a held-back request) too.
 #include <ntddk.h>
 
 #include "test_driver_control.h"
@@ -21,6 +21,7 @@ static LIST_ENTRY queue;    // QUEUED_READ
 static LIST_ENTRY pending;  // IRPs, by Tail.Overlay.ListEntry
 static NETVOREL_TEST_STATE state;
 static PDEVICE_OBJECT controlDevice;
+static PIRP pendingOid;  // the OID request held back while pendOid is set
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
     irp->IoStatus.Status = status;
@@ -111,8 +112,25 @@ static NTSTATUS NTAPI DispatchRead(PDEVICE_OBJECT device, PIRP irp) {
     return STATUS_PENDING;
 }
 
+// Completes the held-back OID request (of `file`, or any when NULL) with `status`.
+static void EndPendingOid(PFILE_OBJECT file, NTSTATUS status) {
+    KIRQL irql;
+    KeAcquireSpinLock(&lock, &irql);
+    PIRP irp = pendingOid;
+    if (irp != NULL && (file == NULL || IoGetCurrentIrpStackLocation(irp)->FileObject == file)) {
+        pendingOid = NULL;
+        state.oidPending = 0;
+    } else {
+        irp = NULL;
+    }
+    KeReleaseSpinLock(&lock, irql);
+    if (irp != NULL)
+        Complete(irp, status, NT_SUCCESS(status) ? IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength : 0);
+}
+
 static void Reset(void) {
     KIRQL irql;
+    EndPendingOid(NULL, STATUS_CANCELLED);
     KeAcquireSpinLock(&lock, &irql);
     while (!IsListEmpty(&queue)) ExFreePoolWithTag(CONTAINING_RECORD(RemoveHeadList(&queue), QUEUED_READ, link), POOL_TAG);
     ULONG pendingReads = state.pendingReads, openFiles = state.openFiles;
@@ -155,6 +173,12 @@ static NTSTATUS Control(PIRP irp, PIO_STACK_LOCATION stack) {
         case IOCTL_NETVOREL_TEST_REFUSE_OID:
             state.refuseOid = 1;
             return Complete(irp, STATUS_SUCCESS, 0);
+        case IOCTL_NETVOREL_TEST_PEND_OID:
+            state.pendOid = 1;
+            return Complete(irp, STATUS_SUCCESS, 0);
+        case IOCTL_NETVOREL_TEST_COMPLETE_OID:
+            EndPendingOid(NULL, STATUS_SUCCESS);
+            return Complete(irp, STATUS_SUCCESS, 0);
     }
     return Complete(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
 }
@@ -178,6 +202,13 @@ static NTSTATUS NTAPI DispatchIoctl(PDEVICE_OBJECT device, PIRP irp) {
     state.length = in >= 8 ? request[1] : 0;
     state.data = in >= 12 ? request[2] : 0;
     ULONG refuse = state.refuseOid;
+    if (!refuse && state.pendOid && pendingOid == NULL) {
+        IoMarkIrpPending(irp);
+        pendingOid = irp;
+        state.oidPending = 1;
+        KeReleaseSpinLock(&lock, irql);
+        return STATUS_PENDING;
+    }
     KeReleaseSpinLock(&lock, irql);
     return refuse ? Complete(irp, STATUS_NOT_SUPPORTED, 0) : Complete(irp, STATUS_SUCCESS, out);
 }
@@ -192,6 +223,7 @@ static NTSTATUS NTAPI DispatchFile(PDEVICE_OBJECT device, PIRP irp) {
         KeReleaseSpinLock(&lock, irql);
     }
     if (stack->MajorFunction != IRP_MJ_CREATE) {
+        EndPendingOid(stack->FileObject, STATUS_CANCELLED);
         for (;;) {
             KIRQL irql;
             KeAcquireSpinLock(&lock, &irql);

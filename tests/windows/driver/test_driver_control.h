@@ -17,6 +17,11 @@
 // From now until a reset, OID requests are recorded and then refused (STATUS_NOT_SUPPORTED).
 #define IOCTL_NETVOREL_TEST_REFUSE_OID CTL_CODE(FILE_DEVICE_UNKNOWN, 0x903, METHOD_BUFFERED, FILE_ANY_ACCESS)
 
+// From now until a reset, an OID request pends (one at a time) until IOCTL_NETVOREL_TEST_COMPLETE_OID.
+#define IOCTL_NETVOREL_TEST_PEND_OID CTL_CODE(FILE_DEVICE_UNKNOWN, 0x904, METHOD_BUFFERED, FILE_ANY_ACCESS)
+// Completes the pending OID request with success.
+#define IOCTL_NETVOREL_TEST_COMPLETE_OID CTL_CODE(FILE_DEVICE_UNKNOWN, 0x905, METHOD_BUFFERED, FILE_ANY_ACCESS)
+
 typedef struct {
     ULONG status;   // 0: complete the read with the bytes; otherwise fail it with this NTSTATUS
     ULONG repeats;  // reads this entry serves; 0: every read until a reset
@@ -37,4 +42,6 @@ typedef struct {
     ULONG readsServed;   // reads completed from the queue since the last reset
     ULONG openFiles;     // files open on the packet devices now
     ULONG refuseOid;     // OID requests are refused
+    ULONG pendOid;       // OID requests pend until completed
+    ULONG oidPending;    // an OID request waits in the driver now
 } NETVOREL_TEST_STATE;

@@ -189,6 +189,37 @@ TEST_F(PacketDriver, Start_ARefusedPromiscuousRequestOnlyWarns) {
     EXPECT_EQ(DriverState().oidRequests, 1u);
 }
 
+TEST_F(PacketDriver, Start_ADriverThatCompletesThePromiscuousRequestLaterIsWaitedFor) {
+    // A delivery call waits in a read. A start for the card (-2 always opens afresh) closes that device, and the
+    // call's next read goes to the new device while the driver holds the promiscuous request back. That read
+    // completing must not end the start's wait for its request, nor may the request's answer come too late.
+    auto call = StartDelivery();
+    ASSERT_TRUE(ReadPending());
+    ASSERT_TRUE(PendOid());
+    ::testing::internal::CaptureStdout();
+    std::atomic<jint> started{-9};
+    std::thread start([&] {
+        FakeJvm jvm;
+        started = CallWith<jint>(jvm, "DriverStart", static_cast<jint>(-2));
+    });
+    EXPECT_TRUE(WaitUntil([] {
+        NETVOREL_TEST_STATE now = DriverState();
+        return now.oidPending == 1 && now.openFiles == 1 && now.pendingReads == 1;
+    })) << "the request held back, and the waiting call reading from the new device";
+    Bytes f = Frame(70, 8);
+    Queue(Block({f}));
+    EXPECT_TRUE(call->Finish());
+    EXPECT_EQ(call->length, 70);
+    Sleep(200);
+    EXPECT_EQ(started.load(), -9) << "the start returned before the driver completed its request";
+    bool completed = CompleteOid();
+    EXPECT_TRUE(completed);
+    completed ? start.join() : start.detach();
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(started.load(), 0);
+    EXPECT_EQ(out, std::string("Adapter ") + kTestCardDescription + " successfully opened\n\n") << "no warning";
+}
+
 // ---- 2. Delivery through real blocks ----
 TEST_F(PacketDriver, Delivery_EveryFrameIntactAndInOrderOverManyBlocks) {
     // 24 blocks of 1 to 400 frames, one block of none among them (it leads straight to the next read).

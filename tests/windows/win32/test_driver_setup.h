@@ -217,6 +217,10 @@ inline bool ResetDriver() { return Control(IOCTL_NETVOREL_TEST_RESET, nullptr, 0
 
 inline bool RefuseOid() { return Control(IOCTL_NETVOREL_TEST_REFUSE_OID, nullptr, 0, nullptr, 0); }
 
+inline bool PendOid() { return Control(IOCTL_NETVOREL_TEST_PEND_OID, nullptr, 0, nullptr, 0); }
+
+inline bool CompleteOid() { return Control(IOCTL_NETVOREL_TEST_COMPLETE_OID, nullptr, 0, nullptr, 0); }
+
 // Opens the control device into g_control; an empty string when it is open.
 inline std::string OpenControlDevice() {
     g_control = CreateFileA(NETVOREL_TEST_CONTROL_FILE, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);

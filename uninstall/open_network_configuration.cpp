@@ -10,9 +10,18 @@ constexpr DWORD kLockTimeout = 15000;  // ms
 const WCHAR kClientDescription[] = WTEXT("Sample Netcfg Application (netcfg.exe)");
 
 // "Could not lock INetcfg, it is already locked by '%s'", through the wide-character output, no line feed.
+// The holder's text is another program's: its control characters become '?', so that it cannot move the
+// cursor or write lines that look like this program's.
 void WriteLockMessage(LPCWSTR pszLockHolder) {
+    WCHAR szHolder[256];
+    size_t n = 0;
+    for (; pszLockHolder != NULL && pszLockHolder[n] != 0 && n < sizeof szHolder / sizeof szHolder[0] - 1; ++n) {
+        WCHAR c = pszLockHolder[n];
+        szHolder[n] = c < 0x20 || (c >= 0x7F && c < 0xA0) ? WCHAR('?') : c;
+    }
+    szHolder[n] = 0;
     WriteConsoleTextW(WTEXT("Could not lock INetcfg, it is already locked by '"));
-    WriteConsoleTextW(pszLockHolder != NULL ? pszLockHolder : WTEXT(""));
+    WriteConsoleTextW(szHolder);
     WriteConsoleTextW(WTEXT("'"));
 }
 

@@ -7,7 +7,11 @@ HRESULT RemovePacketDriver(LPCWSTR componentId) {
     INetCfg* pConfig = NULL;
 
     HRESULT hr = OpenNetworkConfiguration(&pConfig);
-    if (FAILED(hr)) return hr;  // nothing more is written; ProgressRunning stays true
+    if (FAILED(hr)) {
+        // The user has confirmed and gets no dialogue now: say that it failed (a lock held elsewhere was said).
+        if (hr != NETCFG_E_NO_WRITE_LOCK) printf("\nAn error occured.");
+        return hr;  // ProgressRunning stays true
+    }
 
     // S_FALSE (not installed, or a step declined) is reported by the program's dialogue. Any other answer of
     // the removal means the driver is still there: the user is told so here. So is a failed Apply; a success

@@ -309,11 +309,11 @@ const std::string kFoundPart = std::string(kLookUp) + kDone + kFound;
 
 std::vector<Row> OutcomeRows() {
     return {
-        {"CoInitializeExFails", "CoInitializeEx=E_OUTOFMEMORY", "", Final::None, false, false},
-        {"CoCreateInstanceFails", "CoCreateInstance=REGDB_E_CLASSNOTREG", "", Final::None, false, false},
-        {"LockInterfaceFails", "QueryInterface(INetCfgLock)=E_NOINTERFACE", "", Final::None, false, false},
-        {"AcquireWriteLockFails", "AcquireWriteLock=E_ACCESSDENIED", "", Final::None, false, false},
-        {"InitializeFails", "Initialize=E_FAIL", "", Final::None, false, false},
+        {"CoInitializeExFails", "CoInitializeEx=E_OUTOFMEMORY", kError, Final::None, false, false},
+        {"CoCreateInstanceFails", "CoCreateInstance=REGDB_E_CLASSNOTREG", kError, Final::None, false, false},
+        {"LockInterfaceFails", "QueryInterface(INetCfgLock)=E_NOINTERFACE", kError, Final::None, false, false},
+        {"AcquireWriteLockFails", "AcquireWriteLock=E_ACCESSDENIED", kError, Final::None, false, false},
+        {"InitializeFails", "Initialize=E_FAIL", kError, Final::None, false, false},
         {"FindComponentFailsNegative", "FindComponent=E_FAIL", std::string(kLookUp) + kFailed + kNotFound + kError,
          Final::None, false, false},
         {"ClassGuidFails", "GetClassGuid=E_FAIL", kFoundPart + kError, Final::None, false, false},

@@ -185,20 +185,21 @@ TEST_F(Removal, OpenNetworkConfiguration_LockHeldElsewhere_WritesTheHolderAndFre
         CoCreateInstance(CLSID_CNetCfg, NULL, CLSCTX_INPROC_SERVER, IID_INetCfg, reinterpret_cast<void**>(&pHolder)),
         S_OK);
     ASSERT_EQ(pHolder->QueryInterface(IID_INetCfgLock, reinterpret_cast<void**>(&pHolderLock)), S_OK);
-    ASSERT_EQ(pHolderLock->AcquireWriteLock(0, u"Larkspire Installer (inductling.exe)", &pszIgnored), S_OK);
+    // Its text comes from another program: the control characters in it must not reach the console.
+    ASSERT_EQ(pHolderLock->AcquireWriteLock(0, u"Larkspire Installer\r\n\x1b[2J(inductling.exe)", &pszIgnored), S_OK);
     StandInClearNetCfg();
     StandInNetCfgLimitLockWait(50);
     long blocksBefore = StandInCoTaskMemBlocks();
 
     std::string transcript;
     EXPECT_EQ(Remove(&transcript), NETCFG_E_NO_WRITE_LOCK);
-    EXPECT_EQ(transcript, "Could not lock INetcfg, it is already locked by 'Larkspire Installer (inductling.exe)'");
+    EXPECT_EQ(transcript, "Could not lock INetcfg, it is already locked by 'Larkspire Installer???[2J(inductling.exe)'");
     std::vector<std::string> expected = {
         "CoInitializeEx(NULL, 0x6) = S_FALSE",
         "CoCreateInstance(CLSID_CNetCfg, NULL, 0x1, IID_INetCfg) = S_OK",
         "INetCfg.QueryInterface(IID_INetCfgLock) = S_OK",
         "INetCfgLock.AcquireWriteLock(15000, \"Sample Netcfg Application (netcfg.exe)\", &holder) = S_FALSE held by "
-        "\"Larkspire Installer (inductling.exe)\"",
+        "\"Larkspire Installer\r\n\x1b[2J(inductling.exe)\"",
         "INetCfgLock.Release() = 1",
         "INetCfg.Release() = 0",
         "CoUninitialize()",

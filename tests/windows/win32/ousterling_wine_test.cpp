@@ -222,9 +222,9 @@ std::vector<Row> OutcomeRows() {
         {"ApplyFails", "Apply=0x80004005", kRemovedPart + kError, Final::None, kDeInstall + "Apply()\n" + kClose},
         {"LockHeldByAnotherProgram", "AcquireWriteLock=0x1", kLockedBy + ConsoleBytes(kHolder) + "'", Final::None,
          kLock + kEnd},
-        {"InitializeFails", "Initialize=0x80004005", "", Final::None,
+        {"InitializeFails", "Initialize=0x80004005", kError, Final::None,
          kLock + "Initialize(NULL)\nReleaseWriteLock()\n" + kEnd},
-        {"CoCreateInstanceFails", "CreateInstance=0x8007000E", "", Final::None, kCreate + "CoUninitialize(1 -> 0)\n"},
+        {"CoCreateInstanceFails", "CreateInstance=0x8007000E", kError, Final::None, kCreate + "CoUninitialize(1 -> 0)\n"},
     };
 }
 

@@ -187,6 +187,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<ExpectedFrame> expected;
     for (size_t b = 0; b < blocks.size(); ++b) Walk(blocks[b], b, expected);
 
-    CheckDelivery(blocks, expected, maxLength, bufferLength);
+    // A negative buffer length stands for no array: such a call takes no frame and reads nothing.
+    if (bufferLength < 0) {
+        Copied none;
+        size_t queued = StandInScriptedDevice(kDevice).repliesLeft;
+        FUZZ_CHECK(GetFrameFromDriver(maxLength, bufferLength, Sink, &none) == 0 && !none.called &&
+                       StandInScriptedDevice(kDevice).repliesLeft == queued,
+                   "a call without an array (buffer length %ld) took a frame", static_cast<long>(bufferLength));
+    }
+    CheckDelivery(blocks, expected, maxLength, std::max<LONG>(bufferLength, 0));
     return 0;
 }

@@ -15,7 +15,9 @@ import java.time.LocalTime;
 import java.time.ZoneId;
 import java.time.format.DateTimeFormatter;
 import java.util.Locale;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicReference;
+import java.util.function.LongSupplier;
 
 /**
  * The capture console: what Network Vorel does with the tamsil library, on a command line. It lists the
@@ -46,13 +48,13 @@ public final class CaptureConsole {
     /** How often a second JVM looks whether the first one is still there. */
     private static final long PARENT_WATCH_MS = 200;
     /**
-     * How long a run told to end may take to leave its capture loop before the JVM ends without it. What follows
-     * (the writer's close, the last lines) waits only while it makes progress, and no fixed limit cuts it off.
+     * How long a run told to end may go without progress (frames out to the file, lines out to the console)
+     * before the JVM ends without it. A writer that still serves a slow reader is not cut off.
      */
     private static final long END_LIMIT_MS = Long.getLong("com.larkspire.vorel.console.endLimitMs", 60_000);
-    private static final Object END_LOCK = new Object();
-    private static Thread endLimit;        // under END_LOCK
-    private static boolean closing;        // under END_LOCK: the capture loop has ended
+    private static final AtomicBoolean END_WATCHED = new AtomicBoolean();
+    /** The run's progress, for that limit: a count that grows while the run's output goes out. */
+    private static volatile LongSupplier progress = () -> 0;
 
     /** What ends the run from outside (a signal, the first JVM's end): the release once a capture runs. */
     private static final AtomicReference<Runnable> END = new AtomicReference<>(() -> Runtime.getRuntime().halt(1));
@@ -214,15 +216,6 @@ public final class CaptureConsole {
             abandon(writer);
             return 1;
         }
-        if (createLater) {
-            try {
-                writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
-            } catch (IOException e) {
-                System.err.println(createError(file, e));
-                library.FreeOnExit();
-                return 2;
-            }
-        }
         int chosen = library.GetCardNumber();
         out.println("Capturing on " + chosenCard() + limits(options) + ". Ctrl+C ends it.");
         options.replay().ifPresent(replayed -> out.println("Replaying " + replayed + " as that card."));
@@ -232,8 +225,20 @@ public final class CaptureConsole {
         END.set(session::release);
         Signals.on("TERM", CaptureConsole::endRun);
         Signals.on("HUP", CaptureConsole::endRun);
-        if (writer != null) {
+        if (file != null) {
+            // Ctrl+C is ours before the file is made: from then on it must close the file, not end the process.
             Signals.on("INT", CaptureConsole::endRun);
+        }
+        if (createLater) {
+            try {
+                writer = CaptureFileWriter.open(file, options.force(), SecondConsole.standardOutput());
+            } catch (IOException e) {
+                System.err.println(createError(file, e));
+                session.release();
+                return 2;
+            }
+        }
+        if (writer != null) {
             try {
                 writer.begin("card " + chosen, cardDescription(chosen));
             } catch (IOException e) {
@@ -247,6 +252,8 @@ public final class CaptureConsole {
         }
         out.printf("%7s %-12s %7s  %s%n", "Frame", "Time", "Length", "Summary");
         LinePrinter lines = new LinePrinter(out);
+        CaptureFileWriter saving = writer;
+        progress = () -> lines.printed() + (saving != null ? saving.sentBytes() : 0);
         if (options.hasTimeLimit()) {
             session.releaseAfter(options.maxTime());
         }
@@ -285,7 +292,6 @@ public final class CaptureConsole {
             lines.println(frameLine(frames, LocalTime.ofInstant(received, zone), length, buffer));
         }
         session.release();
-        closing();
         if (writer != null) {
             try {
                 writer.close();
@@ -302,15 +308,18 @@ public final class CaptureConsole {
             }
         }
         double seconds = (System.nanoTime() - startNanos) / 1e9;
-        long dropped = lines.dropped();
-        if (dropped > 0) {
-            lines.println("CaptureConsole: " + (dropped == 1 ? "1 frame line was" : dropped + " frame lines were")
-                    + " not shown: the output did not take them as fast as they came");
-        }
-        lines.println(String.format(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s",
-                frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds));
         try {
+            // The frame lines out first: the queue then has room for the end's lines, and the count of those
+            // dropped is final.
             outputStuck = !lines.finish(OUTPUT_GRACE_MS);
+            long dropped = lines.dropped();
+            if (dropped > 0) {
+                lines.println("CaptureConsole: " + (dropped == 1 ? "1 frame line was" : dropped + " frame lines were")
+                        + " not shown: the output did not take them as fast as they came");
+            }
+            lines.println(String.format(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s",
+                    frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds));
+            outputStuck = outputStuck || !lines.finish(OUTPUT_GRACE_MS);
         } catch (InterruptedException e) {
             outputStuck = true;
             Thread.currentThread().interrupt();
@@ -319,41 +328,39 @@ public final class CaptureConsole {
     }
 
     /**
-     * Ends the run from outside: a signal, or the first JVM's end. The JVM ends anyway if the capture loop has not
-     * ended within the limit.
+     * Ends the run from outside: a signal, or the first JVM's end. The JVM ends anyway once the run has gone the
+     * limit without progress.
      */
     private static void endRun() {
-        synchronized (END_LOCK) {
-            if (!closing && endLimit == null) {
-                endLimit = endLimitThread();
-                endLimit.start();
-            }
+        if (END_WATCHED.compareAndSet(false, true)) {
+            Thread limit = new Thread(CaptureConsole::watchTheEnd, "capture-end-limit");
+            limit.setDaemon(true);
+            limit.start();
         }
         END.get().run();
     }
 
-    /** The capture loop has ended: the end's limit is no longer needed, and would cut the close off mid-block. */
-    private static void closing() {
-        synchronized (END_LOCK) {
-            closing = true;
-            if (endLimit != null) {
-                endLimit.interrupt();
-            }
-        }
-    }
-
-    private static Thread endLimitThread() {
-        Thread limit = new Thread(() -> {
-            try {
+    private static void watchTheEnd() {
+        try {
+            long seen = progress.getAsLong();
+            while (true) {
                 Thread.sleep(END_LIMIT_MS);
-            } catch (InterruptedException e) {
-                return;
+                long now = progress.getAsLong();
+                if (now == seen) {
+                    break;
+                }
+                seen = now;
             }
-            System.err.println("CaptureConsole: the run did not end within " + END_LIMIT_MS / 1000 + " s of being told to");
-            Runtime.getRuntime().halt(1);
-        }, "capture-end-limit");
-        limit.setDaemon(true);
-        return limit;
+            // The line on a thread of its own: standard error may be what no longer moves.
+            Thread say = new Thread(() -> System.err.println("CaptureConsole: the run made no progress for "
+                    + END_LIMIT_MS / 1000 + " s after being told to end"));
+            say.setDaemon(true);
+            say.start();
+            say.join(500);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+        Runtime.getRuntime().halt(1);
     }
 
     /**

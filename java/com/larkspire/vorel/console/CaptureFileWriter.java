@@ -132,10 +132,13 @@ final class CaptureFileWriter implements AutoCloseable {
                 throw new IOException("standard output is not given to this JVM");
             }
             FileChannel out = new FileOutputStream(standardOutput).getChannel();
-            // A file keeps what it held (">>" appends, and its position is 0 until the first write); a pipe, a
-            // socket or a terminal cannot seek, and is a stream.
+            // A file keeps what it held: the run's bytes begin at its end when it appends (">>", whose position
+            // stays 0 until the first write), else at its position; unknown, after both. A pipe, a socket or a
+            // terminal cannot seek, and is a stream.
             try {
-                return new CaptureFileWriter(path, out, false, false, Math.max(out.position(), out.size()));
+                Boolean appends = SecondConsole.standardOutputAppends();
+                long base = appends == null ? Math.max(out.position(), out.size()) : appends ? out.size() : out.position();
+                return new CaptureFileWriter(path, out, false, false, base);
             } catch (IOException e) {
                 return new CaptureFileWriter(path, out, false, true, 0);
             }
@@ -161,7 +164,13 @@ final class CaptureFileWriter implements AutoCloseable {
 
     /** Creates {@code path} and removes it again: fails as {@link #open} would, and leaves nothing behind. */
     static void tryCreate(Path path) throws IOException {
-        Files.delete(Files.createFile(path));
+        Files.createFile(path);
+        try {
+            Files.delete(path);
+        } catch (IOException e) {
+            // Made but not removable here: say so (the empty file stays, nothing here can remove it).
+            throw new IOException("it could be created but not removed again (" + CaptureConsole.reason(e) + ")", e);
+        }
     }
 
     /** Whether {@code path} is a FIFO, whose open waits for a reader. */
@@ -175,6 +184,11 @@ final class CaptureFileWriter implements AutoCloseable {
 
     Path path() {
         return path;
+    }
+
+    /** What the channel has taken so far: the writer's progress. */
+    long sentBytes() {
+        return sentBytes;
     }
 
     /** The name for messages: the path, or "standard output". */

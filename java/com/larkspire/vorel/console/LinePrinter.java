@@ -40,6 +40,11 @@ final class LinePrinter {
         return dropped.get();
     }
 
+    /** The lines out so far: the output's progress. */
+    long printed() {
+        return printed.get();
+    }
+
     /**
      * Waits until every queued line is out, or until {@code graceMs} passed without one going out; answers
      * whether they all went out. After false the output is stuck: nothing may write to it any more, since that

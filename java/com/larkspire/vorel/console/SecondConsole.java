@@ -7,7 +7,6 @@ import java.lang.reflect.Field;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.Path;
-import java.time.Duration;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Optional;
@@ -43,13 +42,15 @@ final class SecondConsole {
     /** Where the second JVM finds the first one's standard output. */
     static final int STANDARD_OUTPUT_DESCRIPTOR = 3;
 
-    /** How long this JVM waits for the second one after passing a signal on, while the second one does nothing. */
+    /** How long this JVM waits for the second one after passing a signal on, while the second one writes nothing. */
     private static final long END_WAIT_SECONDS = 30;
     private static final long END_WATCH_MS = 1_000;
 
     private static final Pattern FLAGS = Pattern.compile("(?m)^flags:\\s*([0-7]+)$");
+    private static final Pattern WCHAR = Pattern.compile("(?m)^wchar:\\s*([0-9]+)$");
     private static final int O_ACCMODE = 3;
     private static final int O_RDONLY = 0;
+    private static final int O_APPEND = 02000;
 
     private SecondConsole() {
     }
@@ -79,6 +80,20 @@ final class SecondConsole {
             return descriptor;
         } catch (ReflectiveOperationException | RuntimeException e) {
             throw new IOException("cannot take descriptor " + number + " as standard output (" + e + ")");
+        }
+    }
+
+    /**
+     * Whether the descriptor that {@code --write -} writes to appends (O_APPEND, as {@code >>} opens it); null when
+     * that cannot be told. Read from /proc (Linux).
+     */
+    static Boolean standardOutputAppends() {
+        String number = System.getProperty(STANDARD_OUTPUT_PROPERTY, "1");
+        try {
+            Matcher flags = FLAGS.matcher(Files.readString(Path.of("/proc/self/fdinfo/" + Integer.parseInt(number))));
+            return flags.find() ? (Integer.parseInt(flags.group(1), 8) & O_APPEND) != 0 : null;
+        } catch (IOException | NumberFormatException e) {
+            return null;
         }
     }
 
@@ -155,7 +170,7 @@ final class SecondConsole {
             child.destroy();
             Thread deadline = new Thread(() -> {
                 try {
-                    if (!waitWhileBusy(child)) {
+                    if (!waitWhileWriting(child)) {
                         child.destroyForcibly();
                     }
                 } catch (InterruptedException e) {
@@ -173,24 +188,33 @@ final class SecondConsole {
     }
 
     /**
-     * Waits for the second JVM to end for as long as it keeps using the processor (its writer may have a slow
-     * reader to serve, and bounds that wait itself), and for {@link #END_WAIT_SECONDS} while it does not.
-     * Answers whether it ended.
+     * Waits for the second JVM to end for as long as it keeps writing (its writer may have a slow reader to serve,
+     * and bounds that wait itself), and for {@link #END_WAIT_SECONDS} while it writes nothing. Answers whether it
+     * ended.
      */
-    private static boolean waitWhileBusy(Process child) throws InterruptedException {
-        long idleLimit = TimeUnit.SECONDS.toMillis(END_WAIT_SECONDS);
-        Duration used = Duration.ZERO;
-        long idleSince = System.nanoTime();
+    private static boolean waitWhileWriting(Process child) throws InterruptedException {
+        long written = bytesWritten(child);
+        long quietSince = System.nanoTime();
         while (!child.waitFor(END_WATCH_MS, TimeUnit.MILLISECONDS)) {
-            Duration now = child.info().totalCpuDuration().orElse(Duration.ZERO);
-            if (now.compareTo(used) > 0) {
-                used = now;
-                idleSince = System.nanoTime();
-            } else if (System.nanoTime() - idleSince > TimeUnit.MILLISECONDS.toNanos(idleLimit)) {
+            long now = bytesWritten(child);
+            if (now != written) {
+                written = now;
+                quietSince = System.nanoTime();
+            } else if (System.nanoTime() - quietSince > TimeUnit.SECONDS.toNanos(END_WAIT_SECONDS)) {
                 return false;
             }
         }
         return true;
+    }
+
+    /** What the second JVM has written so far, in bytes (Linux's count of its writes); -1 when unknown. */
+    private static long bytesWritten(Process child) {
+        try {
+            Matcher written = WCHAR.matcher(Files.readString(Path.of("/proc/" + child.pid() + "/io")));
+            return written.find() ? Long.parseLong(written.group(1)) : -1;
+        } catch (IOException | RuntimeException e) {
+            return -1;
+        }
     }
 
     /** At this JVM's end by any other way: the second one ends too, and its exit code is this one's. */

@@ -312,14 +312,16 @@ public final class CaptureConsole {
             // The frame lines out first: the queue then has room for the end's lines, and the count of those
             // dropped is final.
             outputStuck = !lines.finish(OUTPUT_GRACE_MS);
-            long dropped = lines.dropped();
-            if (dropped > 0) {
-                lines.println("CaptureConsole: " + (dropped == 1 ? "1 frame line was" : dropped + " frame lines were")
-                        + " not shown: the output did not take them as fast as they came");
+            if (!outputStuck) {
+                long dropped = lines.dropped();
+                if (dropped > 0) {
+                    lines.println("CaptureConsole: " + (dropped == 1 ? "1 frame line was" : dropped + " frame lines were")
+                            + " not shown: the output did not take them as fast as they came");
+                }
+                lines.println(String.format(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s",
+                        frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds));
+                outputStuck = !lines.finish(OUTPUT_GRACE_MS);
             }
-            lines.println(String.format(Locale.ROOT, "%d frame%s, %d byte%s in %.3f s",
-                    frames, frames == 1 ? "" : "s", bytes, bytes == 1 ? "" : "s", seconds));
-            outputStuck = outputStuck || !lines.finish(OUTPUT_GRACE_MS);
         } catch (InterruptedException e) {
             outputStuck = true;
             Thread.currentThread().interrupt();
@@ -438,12 +440,13 @@ public final class CaptureConsole {
         }
     }
 
-    /** The cause of a file error as the user reads it: "permission denied", "No space left on device". */
+    /** The line for a file that cannot be created (or exists, without --force). */
     private static String createError(Path file, IOException e) {
         return e instanceof FileAlreadyExistsException ? "CaptureConsole: " + file + " exists; --force overwrites it"
                 : "CaptureConsole: cannot create " + file + ": " + reason(e);
     }
 
+    /** The cause of a file error as the user reads it: "permission denied", "No space left on device". */
     static String reason(IOException e) {
         String text = e.getMessage();
         if (e instanceof FileSystemException fs && fs.getReason() != null) {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "immortal.h"
 #include "testing.h"
 #include "win32_base.h"
 
@@ -14,8 +15,7 @@ namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;
 
 std::mutex versionLock;
-// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-std::string& versionOverride = *new std::string;
+std::string& versionOverride = Immortal<std::string>();
 bool versionOverridden = false;
 
 // Build numbers of the releases the system knows, for a plausible high word.

@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "device_objects.h"
+#include "immortal.h"
 #include "testing.h"
 
 namespace {
@@ -36,8 +37,7 @@ struct Script {
 
 std::mutex scriptsLock;
 std::map<std::string, std::shared_ptr<Script>>& Scripts() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& scripts = *new std::map<std::string, std::shared_ptr<Script>>;
+    static auto& scripts = Immortal<std::map<std::string, std::shared_ptr<Script>>>();
     return scripts;
 }
 

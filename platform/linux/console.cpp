@@ -13,17 +13,16 @@
 #include <vector>
 
 #include "faults.h"
+#include "immortal.h"
 #include "testing.h"
 #include "win32_console.h"
 
 namespace {
 
 std::mutex handlersLock;
-// Never destroyed: a handler may still be registered by another thread while exit runs the static destructors
-// (Ctrl+C ends the process from the handler), as the system's own list outlives them.
 std::vector<PHANDLER_ROUTINE>& Handlers() {
-    static auto* handlers = new std::vector<PHANDLER_ROUTINE>;
-    return *handlers;
+    static auto& handlers = Immortal<std::vector<PHANDLER_ROUTINE>>();
+    return handlers;
 }
 bool dispatcherStarted = false;
 int eventPipe[2] = {-1, -1};

@@ -24,6 +24,7 @@
 #include "device_objects.h"
 #include "faults.h"
 #include "handles.h"
+#include "immortal.h"
 #include "testing.h"
 #include "text.h"
 #include "unicode.h"
@@ -141,16 +142,14 @@ struct Devices {
 };
 
 Devices& Dev() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static Devices& devices = *new Devices;
+    static Devices& devices = Immortal<Devices>();
     return devices;
 }
 
 // Reads waiting to complete, by their OVERLAPPED block (the key GetOverlappedResult has).
 std::mutex pendingLock;
 std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>>& PendingReads() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& reads = *new std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>>;
+    static auto& reads = Immortal<std::vector<std::pair<OVERLAPPED*, std::shared_ptr<DeviceHandle>>>>();
     return reads;
 }
 

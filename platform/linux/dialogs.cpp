@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "immortal.h"
 #include "testing.h"
 #include "unicode.h"
 #include "win32_dialogs.h"
@@ -22,8 +23,7 @@ namespace {
 
 std::mutex dialogsLock;
 std::vector<StandInDialog>& Shown() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& shown = *new std::vector<StandInDialog>;
+    static auto& shown = Immortal<std::vector<StandInDialog>>();
     return shown;
 }
 size_t scriptPosition = 0;

@@ -2,6 +2,7 @@
 // through first and how many to fail. The stand-in's calls consult it at entry. A whole process can be given
 // failures too: TAMSIL_FAIL_CALLS="AccessCheck=1338;MessageBox=1400" fails every call of each name with that error.
 #include "faults.h"
+#include "immortal.h"
 
 #include <atomic>
 #include <cstdio>
@@ -45,8 +46,7 @@ std::map<std::string, PlannedFailure> FailuresFromEnvironment() {
 }
 
 std::map<std::string, PlannedFailure>& Failures() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& failures = *new std::map<std::string, PlannedFailure>(FailuresFromEnvironment());
+    static auto& failures = Immortal<std::map<std::string, PlannedFailure>>(FailuresFromEnvironment());
     return failures;
 }
 

@@ -1,5 +1,6 @@
 // The handle table, CloseHandle, WaitForSingleObject and events.
 #include "handles.h"
+#include "immortal.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -24,8 +25,7 @@ struct HandleTable {
 };
 
 HandleTable& Table() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static HandleTable& table = *new HandleTable;
+    static HandleTable& table = Immortal<HandleTable>();
     return table;
 }
 
@@ -38,8 +38,8 @@ struct HandleKind {
 std::mutex kindsLock;
 std::vector<HandleKind>& Kinds() {
     // Access tokens (security.cpp) keep their own handles.
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& kinds = *new std::vector<HandleKind>{{"token", StandInCloseTokenHandle, nullptr}};
+    static auto& kinds =
+        Immortal<std::vector<HandleKind>>(std::vector<HandleKind>{{"token", StandInCloseTokenHandle, nullptr}});
     return kinds;
 }
 

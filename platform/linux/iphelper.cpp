@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "faults.h"
+#include "immortal.h"
 #include "testing.h"
 #include "unicode.h"
 #include "win32_iphelper.h"
@@ -40,8 +41,7 @@ struct AdapterEntry {
 
 std::mutex overrideLock;
 bool adaptersOverridden = false;
-// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-std::string& adaptersOverride = *new std::string;
+std::string& adaptersOverride = Immortal<std::string>();
 std::function<void(const std::string&)> callObserver;
 
 void ObserveCall(const char* call) {

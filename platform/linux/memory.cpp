@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "faults.h"
+#include "immortal.h"
 #include "win32_memory.h"
 
 namespace {
@@ -22,8 +23,7 @@ constexpr size_t kDataOffset = offsetof(BlockHeader, data);
 
 std::mutex heapLock;
 std::unordered_set<BlockHeader*>& LiveBlocks() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& blocks = *new std::unordered_set<BlockHeader*>;
+    static auto& blocks = Immortal<std::unordered_set<BlockHeader*>>();
     return blocks;
 }
 

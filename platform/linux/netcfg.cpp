@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "immortal.h"
 #include "netcfg_control.h"
 #include "unicode.h"
 #include "win32_com.h"
@@ -186,8 +187,7 @@ LONG RemoveComponent(const ComponentRecord& component) {
 
 std::mutex holderLock;
 bool heldInProcess = false;
-// Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-std::u16string& inProcessHolder = *new std::u16string;
+std::u16string& inProcessHolder = Immortal<std::u16string>();
 
 std::string LockFilePath() {
     const char* registry = std::getenv("TAMSIL_REGISTRY");

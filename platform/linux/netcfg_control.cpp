@@ -4,6 +4,7 @@
 //   TAMSIL_NETCFG_ANSWERS="DeInstall=0x0004A020;Apply=E_FAIL"  every call of that name answers that code
 //   TAMSIL_NETCFG_DELAYS="DeInstall=1500"                       every call of that name first waits so long (ms)
 //   TAMSIL_NETCFG_TRACE=<file>                                  every finished call is appended to the file
+#include "immortal.h"
 #include "netcfg_control.h"
 
 #include <cctype>
@@ -95,8 +96,7 @@ struct Controls {
 };
 
 Controls& Ctl() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static Controls& controls = *new Controls;
+    static Controls& controls = Immortal<Controls>();
     return controls;
 }
 

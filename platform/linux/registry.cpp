@@ -16,6 +16,7 @@
 
 #include "faults.h"
 #include "identity.h"
+#include "immortal.h"
 #include "registry_tree.h"
 #include "testing.h"
 #include "unicode.h"
@@ -45,8 +46,7 @@ struct Registry {
 };
 
 Registry& Reg() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static Registry& registry = *new Registry;
+    static Registry& registry = Immortal<Registry>();
     return registry;
 }
 

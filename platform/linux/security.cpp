@@ -14,6 +14,7 @@
 
 #include "faults.h"
 #include "identity.h"
+#include "immortal.h"
 #include "security_tokens.h"
 #include "testing.h"
 #include "win32_security.h"
@@ -101,8 +102,7 @@ struct Security {
 };
 
 Security& Sec() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static Security& security = *new Security;
+    static Security& security = Immortal<Security>();
     return security;
 }
 

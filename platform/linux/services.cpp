@@ -27,6 +27,7 @@
 
 #include "faults.h"
 #include "identity.h"
+#include "immortal.h"
 #include "testing.h"
 #include "win32_registry.h"
 #include "win32_security.h"
@@ -53,8 +54,7 @@ struct ScObject {
 
 std::mutex scmLock;  // guards the handle table and orders the read-change-write of a service's values
 std::map<SC_HANDLE, std::unique_ptr<ScObject>>& Objects() {
-    // Never destroyed, as Handlers() in console.cpp: exit may run while other threads call in.
-    static auto& objects = *new std::map<SC_HANDLE, std::unique_ptr<ScObject>>;
+    static auto& objects = Immortal<std::map<SC_HANDLE, std::unique_ptr<ScObject>>>();
     return objects;
 }
 

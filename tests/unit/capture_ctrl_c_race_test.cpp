@@ -123,8 +123,11 @@ void CheckAtExit() {
                 Sleep(1);
             }
         }).detach();
-        std::thread([] {  // another native that uses the system (tokens, the security objects) without a pause
-            for (;;) AdministratorTest();
+        std::thread([] {  // another native that uses the system (tokens, the security objects)
+            for (;;) {
+                AdministratorTest();
+                Sleep(1);
+            }
         }).detach();
     }
 

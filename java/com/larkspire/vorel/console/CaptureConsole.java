@@ -15,8 +15,10 @@ import java.time.LocalTime;
 import java.time.ZoneId;
 import java.time.format.DateTimeFormatter;
 import java.util.Locale;
+import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicReference;
+import java.util.function.BooleanSupplier;
 import java.util.function.LongSupplier;
 
 /**
@@ -438,6 +440,27 @@ public final class CaptureConsole {
         } catch (IOException e) {
             return false;
         }
+    }
+
+    /**
+     * Polls every {@code pollMs} until {@code done}, for as long as {@code progress} keeps growing: answers false
+     * once it has stood still for {@code graceMs}.
+     */
+    static boolean waitWhileProgressing(BooleanSupplier done, LongSupplier progress, long graceMs, long pollMs)
+            throws InterruptedException {
+        long seen = progress.getAsLong();
+        long since = System.nanoTime();
+        while (!done.getAsBoolean()) {
+            long now = progress.getAsLong();
+            if (now != seen) {
+                seen = now;
+                since = System.nanoTime();
+            } else if (System.nanoTime() - since > TimeUnit.MILLISECONDS.toNanos(graceMs)) {
+                return false;
+            }
+            Thread.sleep(pollMs);
+        }
+        return true;
     }
 
     /** The line for a file that cannot be created (or exists, without --force). */

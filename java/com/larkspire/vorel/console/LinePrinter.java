@@ -3,7 +3,6 @@ package com.larkspire.vorel.console;
 import java.io.PrintStream;
 import java.util.concurrent.ArrayBlockingQueue;
 import java.util.concurrent.BlockingQueue;
-import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicLong;
 
 /**
@@ -51,19 +50,7 @@ final class LinePrinter {
      * write would wait with it.
      */
     boolean finish(long graceMs) throws InterruptedException {
-        long seen = printed.get();
-        long since = System.nanoTime();
-        while (printed.get() < queued.get()) {
-            long now = printed.get();
-            if (now != seen) {
-                seen = now;
-                since = System.nanoTime();
-            } else if (System.nanoTime() - since > TimeUnit.MILLISECONDS.toNanos(graceMs)) {
-                return false;
-            }
-            Thread.sleep(10);
-        }
-        return true;
+        return CaptureConsole.waitWhileProgressing(() -> printed.get() >= queued.get(), printed::get, graceMs, 10);
     }
 
     private void printAll() {

@@ -193,18 +193,8 @@ final class SecondConsole {
      * ended.
      */
     private static boolean waitWhileWriting(Process child) throws InterruptedException {
-        long written = bytesWritten(child);
-        long quietSince = System.nanoTime();
-        while (!child.waitFor(END_WATCH_MS, TimeUnit.MILLISECONDS)) {
-            long now = bytesWritten(child);
-            if (now != written) {
-                written = now;
-                quietSince = System.nanoTime();
-            } else if (System.nanoTime() - quietSince > TimeUnit.SECONDS.toNanos(END_WAIT_SECONDS)) {
-                return false;
-            }
-        }
-        return true;
+        return CaptureConsole.waitWhileProgressing(() -> !child.isAlive(), () -> bytesWritten(child),
+                TimeUnit.SECONDS.toMillis(END_WAIT_SECONDS), END_WATCH_MS);
     }
 
     /** What the second JVM has written so far, in bytes (Linux's count of its writes); -1 when unknown. */

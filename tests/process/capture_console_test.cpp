@@ -234,10 +234,14 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     unsigned held = 0;
     EXPECT_EQ(std::sscanf(r.err.c_str(), ("CaptureConsole: cannot write " + saved + ": No space left on device; the file holds the first %u frames\n").c_str(), &held), 1) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << "one line: " << r.err;
-    std::vector<capturefiles::Record> records = ReadWith("tshark", saved, directory + "/tshark.pcap");
-    EXPECT_GT(held, 0u);
-    ASSERT_EQ(records.size(), held);
-    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
+    // `file`, read back by tshark (into `copy`), holds exactly the first `count` frames, whole.
+    auto expectHeld = [&](const std::string& file, const std::string& copy, unsigned count) {
+        std::vector<capturefiles::Record> records = ReadWith("tshark", file, copy);
+        EXPECT_GT(count, 0u);
+        ASSERT_EQ(records.size(), count) << file;
+        for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << file << ": frame " << i;
+    };
+    expectHeld(saved, directory + "/tshark.pcap", held);
 
     // --write - with standard output appended to a file on the full disk: cut back as a file is, after what the
     // file held before.
@@ -258,10 +262,7 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     ASSERT_GE(bytes.size(), before.size());
     EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 5), before) << "what the file held stays";
     capturefiles::WriteBytes(directory + "/appended.pcapng", Bytes(bytes.begin() + 5, bytes.end()));
-    records = ReadWith("tshark", directory + "/appended.pcapng", directory + "/tshark-appended.pcap");
-    EXPECT_GT(held, 0u);
-    ASSERT_EQ(records.size(), held);
-    for (size_t i = 0; i < records.size(); ++i) EXPECT_EQ(records[i].bytes, frames[i]) << "frame " << i;
+    expectHeld(directory + "/appended.pcapng", directory + "/tshark-appended.pcap", held);
 }
 
 // Reads a FIFO as a live decoder would, from 0.5 s on (the console waits for it meanwhile), until `bytes` came,

@@ -2,6 +2,7 @@
 #include "adapters/inventory.h"
 
 #include <cstdlib>
+#include <memory>
 
 AdapterRecord AdapterTable[kAdapterTableSize];
 std::atomic<LONG> nRequestedCard{0};
@@ -45,10 +46,9 @@ AdapterText GetCardDescription(LONG index) {
         const WCHAR* description = AdapterTable[index].Description;
         return AdapterText(description, WideLength(description, kAdapterTextUnits));
     }
-    IP_ADAPTER_INFO* list = ReadAdapterList();
-    AdapterText description = AdapterDescription(list, index);
-    free(list);
-    return description;
+    // Freed however the description's copy ends (it may run out of memory).
+    std::unique_ptr<IP_ADAPTER_INFO, decltype(&free)> list(ReadAdapterList(), &free);
+    return AdapterDescription(list.get(), index);
 }
 
 LONG GetCardNumber(void) { return nSelectedCard; }

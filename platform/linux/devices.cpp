@@ -37,6 +37,7 @@ constexpr ULONG_PTR kStatusFromWin32 = 0xC0070000u;  // NTSTATUS facility NTWIN3
 constexpr DWORD kSetOidCode = 0x80000000u;
 constexpr DWORD kOidCurrentPacketFilter = 0x0001010Eu;
 constexpr DWORD kOidHeaderBytes = 8;
+constexpr size_t kCreateFileLogLength = 256;
 
 ULONG_PTR StatusOf(DWORD error) { return error == 0 ? 0 : (kStatusFromWin32 | (error & 0xFFFFu)); }
 
@@ -138,7 +139,7 @@ struct Devices {
     std::mutex lock;
     std::map<std::string, DosName> names;                  // by folded name
     std::map<std::string, std::vector<OpenRecord>> opens;  // by folded device object path
-    std::vector<std::string> createFileLog;
+    std::vector<std::string> createFileLog;  // the last kCreateFileLogLength paths given to CreateFile
 };
 
 Devices& Dev() {
@@ -186,13 +187,9 @@ void Complete(DeviceHandle& device, DWORD error, DWORD bytes) {
 
 using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
-// Fills the pending read on `ov` from the device object, waiting until `deadline`. True once it is complete.
-bool Pump(const std::shared_ptr<DeviceHandle>& device, OVERLAPPED* ov, Deadline deadline) {
-    if (!device->TakePump(deadline)) return LoadStatus(ov) != kStatusPending;
-    struct Release {
-        DeviceHandle& device;
-        ~Release() { device.GivePump(); }
-    } release{*device};
+// With the pump held: fills the pending read on `ov` from the device object, waiting until `deadline`. True
+// once it is complete.
+bool FillPending(const std::shared_ptr<DeviceHandle>& device, OVERLAPPED* ov, Deadline deadline) {
     BYTE* buffer;
     DWORD length;
     {
@@ -211,6 +208,27 @@ bool Pump(const std::shared_ptr<DeviceHandle>& device, OVERLAPPED* ov, Deadline 
     if (!outcome.complete) return false;
     Complete(*device, outcome.error, outcome.bytes);
     return true;
+}
+
+// Fills the pending read on `ov`, waiting until `deadline`. True once it is complete.
+bool Pump(const std::shared_ptr<DeviceHandle>& device, OVERLAPPED* ov, Deadline deadline) {
+    if (!device->TakePump(deadline)) return LoadStatus(ov) != kStatusPending;
+    bool complete;
+    {
+        struct Release {
+            DeviceHandle& device;
+            ~Release() { device.GivePump(); }
+        } release{*device};
+        complete = FillPending(device, ov, deadline);
+    }
+    // A close while this wait held the pump (its time running out) left the read to it: ended here, once the
+    // pump is free, or it would stay pending for ever. Both sides take stateLock, so one of them ends it.
+    if (!complete && device->closed.load() && device->TryTakePump()) {
+        Complete(*device, ERROR_OPERATION_ABORTED, 0);
+        device->GivePump();
+        return true;
+    }
+    return complete;
 }
 
 Deadline DeadlineAfter(DWORD milliseconds) {
@@ -331,6 +349,8 @@ bool SharingAllows(const OpenRecord& existing, DWORD access, DWORD share) {
 HANDLE OpenFile(const std::string& path, DWORD access, DWORD share, DWORD flags) {
     Devices& d = Dev();
     std::unique_lock<std::mutex> guard(d.lock);
+    // For the tests; the oldest go, so that a long-running process does not keep every name it ever opened.
+    if (d.createFileLog.size() >= kCreateFileLogLength) d.createFileLog.erase(d.createFileLog.begin());
     d.createFileLog.push_back(path);
     guard.unlock();
     if (StandInCallFailsWithLastError("CreateFile")) return INVALID_HANDLE_VALUE;

@@ -8,6 +8,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh" >&2
 build="$root/build-release"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSIL_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target tamsil tamsil_java >/dev/null
+# The build's own lines go to standard error too, so that a build that fails says why.
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAMSIL_TESTS=OFF >&2
+cmake --build "$build" -j 2 --target tamsil tamsil_java >&2
+# A closed standard input would be the first file the JVM opens (its own modules), and the adapter dialogue
+# would read that: with none, the dialogue finds its input ended.
+[ -e /proc/$$/fd/0 ] || exec 0</dev/null
 exec java -Djava.library.path="$build" -cp "$build/java-classes" com.larkspire.vorel.console.CaptureConsole "$@"

@@ -46,7 +46,7 @@ wine_run() {
   cp "$programs/tamsil.dll" "$programs/ousterling.exe" "$kept/"
   cp "$cov/tamsil.dll" "$cov/ousterling.exe" "$programs/"
   # One program at a time: two processes would write the same .gcda files.
-  (cd "$dir" && ctest --output-on-failure -R "$product_tests")
+  (cd "$dir" && ctest --output-on-failure --no-tests=error -R "$product_tests")
   local status=$?
   cp "$kept/tamsil.dll" "$kept/ousterling.exe" "$programs/"
   rm -rf "$kept"

@@ -29,6 +29,8 @@ sudo=""
 if [ "$(id -u)" -ne 0 ]; then
   sudo=sudo
 fi
+# sudo does not pass the environment on: apt is told to ask nothing on its own command line.
+apt=($sudo env DEBIAN_FRONTEND=noninteractive apt-get)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -38,9 +40,8 @@ if [ ${#missing[@]} -ne 0 ]; then
   if [ $i686 = yes ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update
-  $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+  "${apt[@]}" update
+  "${apt[@]}" install -y --no-install-recommends "${missing[@]}"
 fi
 
 # Running 32-bit x86 programs: nothing to do where the kernel runs them. Otherwise the kernel hands them to
@@ -67,11 +68,10 @@ if [ $i686 = yes ] && { [ $qemu = force ] || ! /usr/lib/wine/wine --version >/de
         printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
           "$mirror" | $sudo tee /etc/apt/sources.list.d/bookworm-backports.sources >/dev/null
       fi
-      export DEBIAN_FRONTEND=noninteractive
-      $sudo apt-get update
-      $sudo apt-get install -y --no-install-recommends -t bookworm-backports qemu-user
+      "${apt[@]}" update
+      "${apt[@]}" install -y --no-install-recommends -t bookworm-backports qemu-user
     else
-      $sudo apt-get install -y --no-install-recommends qemu-user
+      "${apt[@]}" install -y --no-install-recommends qemu-user
     fi
   fi
   echo "setup: registering qemu-i386 for 32-bit x86 programs (binfmt_misc)"

@@ -401,7 +401,8 @@ public final class CaptureConsole {
             } catch (InterruptedException e) {
                 // The JVM ends.
             } catch (IOException e) {
-                sayWriteError(writer, e);
+                // The capture thread says the error: its close of the file throws it. Said here, it could be
+                // lost, since this daemon thread dies with the JVM, which the capture thread may end meanwhile.
                 session.release();
             }
         }, "capture-file-hand-over");

@@ -11,6 +11,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -216,7 +217,8 @@ std::vector<Bytes> FullSizeFrames(unsigned count) {
 
 TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSaidOnce) {
     // A 1 MiB file system with 900,000 bytes taken: the file fills it part-way through a block. The filler goes
-    // at 2.5 s, before the 4 s limit; nothing may be written after the error all the same.
+    // 2.5 s after the file appears (the capture has started then), before the 4 s limit; nothing may be written
+    // after the error all the same.
     std::string disk = directory + "/disk", saved = disk + "/w.pcapng", filler = disk + "/filler";
     ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
     if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=1m") != 0)
@@ -229,12 +231,15 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     std::vector<Bytes> frames = FullSizeFrames(200);
     std::string fixture = directory + "/full.pcap";
     ASSERT_TRUE(capturefiles::WritePcap(fixture, frames));
+    std::atomic<bool> ended{false};
     std::thread freeing([&] {
+        while (access(saved.c_str(), F_OK) != 0 && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         unlink(filler.c_str());
     });
     // No card: with --replay the capture is on card 1, not in the dialogue (standard input is closed).
     processrunner::Result r = RunConsole({"--replay", fixture, "--seconds", "4", "--write", saved}, {}, false);
+    ended = true;
     freeing.join();
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("Capturing on card 1 (Replayed frames)"), std::string::npos) << r.out;

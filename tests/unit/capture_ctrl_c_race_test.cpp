@@ -101,7 +101,12 @@ void CheckAtExit() {
         int next[2] = {0, kSecondDeviceFirst};
         for (;;) {
             int number = -1;
-            if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) {  // released (no frame here is empty)
+            if (GetFrameFromDriver(4, 4, storageblocks::RememberFrameNumber, &number) == 0) {  // no frame here is empty
+                // A card switch leaves no adapter for a moment: 0 then, and delivery goes on once it is open.
+                if (!CtrlCHasBegun()) {
+                    Sleep(1);
+                    continue;
+                }
                 if (!callingOn.load()) break;
                 deliveryEnded = true;
                 DriverStop();

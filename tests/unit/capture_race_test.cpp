@@ -15,6 +15,7 @@
 #include "capture/capture_session.h"
 #include "linux/testing.h"
 #include "support/storage_blocks.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -111,14 +112,6 @@ bool StartRaceCard() {
     StandInAddScriptedDevice(kDevice);
     ::testing::internal::CaptureStdout();
     return DriverStart(1) == 0;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int milliseconds) {
-    for (int waited = 0; !done(); ++waited) {
-        if (waited >= milliseconds) return false;
-        Sleep(1);
-    }
-    return true;
 }
 
 class SharedCapture : public ::testing::TestWithParam<int> {};

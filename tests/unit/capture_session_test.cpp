@@ -13,6 +13,7 @@
 #include "capture/capture_session.h"
 #include "linux/testing.h"
 #include "support/storage_blocks.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -246,7 +247,7 @@ TEST_F(CaptureSession, ReleaseThatGaveUpWaiting_NextStartWorksWithItsOwnStorage)
     HANDLE firstDevice = firstAdapter->hDevice;
     std::atomic<LONG> stuck{-1};
     std::thread capture([&] { stuck = Next().length; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(WaitUntil([] { return StandInScriptedDevice(kDevice0).readsIssued == 1; }, 10000)) << "the read is pending";
     StandInFailCall("CloseHandle", ERROR_INVALID_HANDLE);
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Output([] { FreeOnExit(); }), "");

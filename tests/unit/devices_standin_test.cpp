@@ -430,12 +430,14 @@ TEST_F(Replay, PcapngFile_AndTheEndWaitsUntilClosed) {
     EXPECT_EQ(ReadFrames(written.size(), MULTI_PACKET_STORAGE_SIZE), written);
 
     BOOL result = TRUE;
-    std::atomic<bool> returned{false};
-    std::thread reader([&] {
+    std::atomic<bool> started{false}, returned{false};
+    std::thread reader([&, adapter = adapter_, packet = packet_] {
         DWORD bytes = 0;
-        result = ReadBlock(adapter_, packet_, &bytes);
+        started = true;
+        result = ReadBlock(adapter, packet, &bytes);
         returned = true;
     });
+    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(returned.load()) << "at the end of the file the read waits like a quiet network";
     CloseAdapterDevice(adapter_);

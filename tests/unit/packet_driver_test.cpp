@@ -11,6 +11,7 @@
 #include "platform/linux/testing.h"
 #include "platform/linux/unicode.h"
 #include "support/storage_blocks.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -315,7 +316,7 @@ TEST_F(Reading, CloseFromAnotherThread_EndsThePendingRead) {
         result = ReadBlock(adapter_, packet_, &bytes);
         error = GetLastError();
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(WaitUntil([] { return StandInScriptedDevice(kDevice).readsIssued == 1; }, 10000)) << "the read is pending";
     auto start = std::chrono::steady_clock::now();
     CloseAdapterDevice(adapter_);
     adapter_ = nullptr;

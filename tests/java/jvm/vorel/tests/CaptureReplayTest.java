@@ -5,6 +5,7 @@ import java.io.DataOutputStream;
 import java.io.FileOutputStream;
 import java.io.IOException;
 import java.util.Arrays;
+import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.atomic.AtomicInteger;
 
 /**
@@ -117,9 +118,16 @@ public final class CaptureReplayTest {
         }
 
         // The file is used up: a delivery call waits like on a quiet network until another thread releases.
-        Thread last = new Thread(() -> delivered.set(nc.GetFrameFromDriver(new byte[4096], 4096)));
+        // The release comes 300 ms after the thread is about to call, not after it was started: a loaded machine
+        // may start it late, and a call after the release would say the driver is not started.
+        CountDownLatch calling = new CountDownLatch(1);
+        Thread last = new Thread(() -> {
+            calling.countDown();
+            delivered.set(nc.GetFrameFromDriver(new byte[4096], 4096));
+        });
         delivered.set(-1);
         last.start();
+        calling.await();
         last.join(300);
         Check.equal(-1, delivered.get(), "waiting for more frames");
         nc.FreeOnExit();

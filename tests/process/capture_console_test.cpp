@@ -217,7 +217,7 @@ std::vector<Bytes> FullSizeFrames(unsigned count) {
 
 TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSaidOnce) {
     // A 1 MiB file system with 900,000 bytes taken: the file fills it part-way through a block. The filler goes
-    // 2.5 s after the file appears (the capture has started then), before the 4 s limit; nothing may be written
+    // 2.5 s after the file's first bytes (the capture has started then), before the 4 s limit; nothing may be written
     // after the error all the same.
     std::string disk = directory + "/disk", saved = disk + "/w.pcapng", filler = disk + "/filler";
     ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
@@ -233,7 +233,10 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     ASSERT_TRUE(capturefiles::WritePcap(fixture, frames));
     std::atomic<bool> ended{false};
     std::thread freeing([&] {
-        while (access(saved.c_str(), F_OK) != 0 && !ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Its first bytes, not the empty trial file the console makes and removes before the start.
+        struct stat st;
+        while ((stat(saved.c_str(), &st) != 0 || st.st_size == 0) && !ended)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
         unlink(filler.c_str());
     });

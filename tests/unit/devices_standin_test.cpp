@@ -18,6 +18,7 @@
 #include "platform/linux/handles.h"
 #include "platform/linux/testing.h"
 #include "support/capture_files.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -430,14 +431,14 @@ TEST_F(Replay, PcapngFile_AndTheEndWaitsUntilClosed) {
     EXPECT_EQ(ReadFrames(written.size(), MULTI_PACKET_STORAGE_SIZE), written);
 
     BOOL result = TRUE;
-    std::atomic<bool> started{false}, returned{false};
-    std::thread reader([&, adapter = adapter_, packet = packet_] {
+    std::atomic<bool> returned{false};
+    std::thread reader([&] {
         DWORD bytes = 0;
-        started = true;
-        result = ReadBlock(adapter, packet, &bytes);
+        result = ReadBlock(adapter_, packet_, &bytes);
         returned = true;
     });
-    while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The read is pending (STATUS_PENDING in its OVERLAPPED block); then it has 200 ms to end on its own.
+    EXPECT_TRUE(WaitUntil([&] { return __atomic_load_n(&packet_->overlapped.Internal, __ATOMIC_ACQUIRE) == 0x103; }, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(returned.load()) << "at the end of the file the read waits like a quiet network";
     CloseAdapterDevice(adapter_);

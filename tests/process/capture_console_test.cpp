@@ -275,8 +275,8 @@ TEST_F(CaptureConsole, DiskFullThenFreed_TheFileHoldsWholeFramesAndTheErrorIsSai
     EXPECT_EQ(std::sscanf(r.err.c_str() + at + said.size(), "%u frames\n", &held), 1) << r.err;
     Bytes bytes = capturefiles::ReadBytes(appended);
     ASSERT_GE(bytes.size(), before.size());
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 5), before) << "what the file held stays";
-    capturefiles::WriteBytes(directory + "/appended.pcapng", Bytes(bytes.begin() + 5, bytes.end()));
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + before.size()), before) << "what the file held stays";
+    capturefiles::WriteBytes(directory + "/appended.pcapng", Bytes(bytes.begin() + before.size(), bytes.end()));
     expectHeld(directory + "/appended.pcapng", directory + "/tshark-appended.pcap", held);
 }
 

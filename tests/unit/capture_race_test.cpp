@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <future>
 #include <string>
 #include <thread>
@@ -298,7 +297,6 @@ TEST(CaptureRace, ReleaseEndsTheCallsWaitingForAStuckHolder) {
     StandInSetAdapters(nullptr);
     StandInSetWindowsVersion(nullptr);
 }
-
 
 TEST(CaptureRace, TwoLineMessagesOfNativesAtOnceStayWhole) {
     ::testing::internal::CaptureStdout();
